@@ -1,0 +1,59 @@
+// An owned byte buffer of exact length whose contents start uninitialised,
+// so that callers pay for one allocation and no zero-fill.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace tessaril {
+
+class Buffer {
+public:
+    Buffer() = default;
+
+    // Allocates |size| bytes without initialising them.
+    static Buffer uninitialized(std::size_t size)
+    {
+        Buffer b;
+        if (size != 0) b.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        b.size_ = size;
+        return b;
+    }
+
+    static Buffer copy_of(std::span<const std::uint8_t> bytes);
+
+    Buffer(Buffer&& other) noexcept : bytes_(std::move(other.bytes_)), size_(other.size_) { other.size_ = 0; }
+    Buffer& operator=(Buffer&& other) noexcept
+    {
+        bytes_ = std::move(other.bytes_);
+        size_ = other.size_;
+        other.size_ = 0;
+        return *this;
+    }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    std::uint8_t* data() noexcept { return bytes_.get(); }
+    const std::uint8_t* data() const noexcept { return bytes_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::span<std::uint8_t> span() noexcept { return {bytes_.get(), size_}; }
+    std::span<const std::uint8_t> span() const noexcept { return {bytes_.get(), size_}; }
+
+    // Shortens the visible length; the allocation is kept.
+    void truncate(std::size_t size) noexcept
+    {
+        if (size < size_) size_ = size;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
+};
+
+// Overwrites |bytes| with zeros in a way the compiler may not drop as a dead store.
+void secure_wipe(std::span<std::uint8_t> bytes) noexcept;
+
+}  // namespace tessaril

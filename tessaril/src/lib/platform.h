@@ -1,0 +1,27 @@
+// The few things the engine reads from the operating system.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tessaril::platform {
+
+// Fills |out| completely from the OS's cryptographic random source in one
+// call, without retry. Returns false if the source fails or falls short.
+[[nodiscard]] bool fill_random(std::span<std::uint8_t> out) noexcept;
+
+// Current UTC time in whole Unix seconds, rounded down; 2^64 - 1 when the
+// clock reads before 1970.
+[[nodiscard]] std::uint64_t unix_now() noexcept;
+
+// Value of the environment variable |name| as UTF-8, or nullopt when it is
+// absent, the name cannot be looked up (empty, NUL or '='), or the value is
+// not valid Unicode.
+[[nodiscard]] std::optional<std::string> read_environment(std::string_view name);
+
+using RandomSource = bool (*)(std::span<std::uint8_t>) noexcept;
+
+}  // namespace tessaril::platform
