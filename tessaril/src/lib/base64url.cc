@@ -1,0 +1,127 @@
+#include "lib/base64url.h"
+
+namespace tessaril {
+namespace {
+
+// All mapping is arithmetic on the value: no table indexed by data and no
+// branch on it, so the timing of encoding or decoding reveals nothing of
+// the bytes. Masks are all ones when a condition holds, zero otherwise.
+
+// All ones when a > b, for 0 <= a, b < 2^16.
+constexpr std::int32_t gt_mask(std::int32_t a, std::int32_t b) noexcept
+{
+    return (b - a) >> 31;
+}
+
+// All ones when lo <= c <= hi.
+constexpr std::int32_t range_mask(std::int32_t c, std::int32_t lo, std::int32_t hi) noexcept
+{
+    return ((lo - 1 - c) & (c - hi - 1)) >> 31;
+}
+
+constexpr char encode_sextet(std::uint32_t value) noexcept
+{
+    const auto x = static_cast<std::int32_t>(value & 63);
+    std::int32_t c = x + 'A';
+    c += gt_mask(x, 25) & ('a' - 26 - 'A');
+    c += gt_mask(x, 51) & (('0' - 52) - ('a' - 26));
+    c += gt_mask(x, 61) & (('-' - 62) - ('0' - 52));
+    c += gt_mask(x, 62) & (('_' - 63) - ('-' - 62));
+    return static_cast<char>(c);
+}
+
+// Returns the 6-bit value of |ch|; clears |valid| (all ones) for a character
+// outside the alphabet.
+constexpr std::uint32_t decode_sextet(char ch, std::int32_t& valid) noexcept
+{
+    const std::int32_t c = static_cast<unsigned char>(ch);
+    const std::int32_t upper = range_mask(c, 'A', 'Z');
+    const std::int32_t lower = range_mask(c, 'a', 'z');
+    const std::int32_t digit = range_mask(c, '0', '9');
+    const std::int32_t dash = range_mask(c, '-', '-');
+    const std::int32_t underscore = range_mask(c, '_', '_');
+    valid &= upper | lower | digit | dash | underscore;
+    return static_cast<std::uint32_t>((upper & (c - 'A')) | (lower & (c - 'a' + 26)) | (digit & (c - '0' + 52)) |
+                                      (dash & 62) | (underscore & 63));
+}
+
+void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept
+{
+    const std::uint32_t b0 = in[0];
+    const std::uint32_t b1 = rest == 2 ? in[1] : 0;
+    out[0] = encode_sextet(b0 >> 2);
+    out[1] = encode_sextet((b0 << 4) | (b1 >> 4));
+    out[2] = rest == 2 ? encode_sextet(b1 << 2) : '=';
+    out[3] = '=';
+}
+
+}  // namespace
+
+void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
+{
+    const std::uint8_t* p = in.data();
+    const std::size_t groups = in.size() / 3;
+    for (std::size_t g = 0; g < groups; ++g, p += 3, out += 4) {
+        const std::uint32_t w = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+        out[0] = encode_sextet(w >> 18);
+        out[1] = encode_sextet(w >> 12);
+        out[2] = encode_sextet(w >> 6);
+        out[3] = encode_sextet(w);
+    }
+    if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(p, rest, out);
+}
+
+std::string base64url_encode(std::span<const std::uint8_t> in)
+{
+    std::string out;
+    out.resize_and_overwrite(base64url_encoded_size(in.size()), [&](char* buf, std::size_t n) {
+        base64url_encode_into(in, buf);
+        return n;
+    });
+    return out;
+}
+
+std::optional<Buffer> base64url_decode(std::string_view field)
+{
+    const std::size_t len = field.size();
+    if (len % 4 != 0) return std::nullopt;
+    if (len == 0) return Buffer();
+
+    // Where padding sits is fixed by the decoded length, which is public.
+    const std::size_t padding = field[len - 1] != '=' ? 0 : field[len - 2] == '=' ? 2 : 1;
+    const std::size_t decoded_size = len / 4 * 3 - padding;
+    Buffer out = Buffer::uninitialized(decoded_size);
+
+    std::int32_t valid = -1;
+    const char* in = field.data();
+    std::uint8_t* o = out.data();
+    const std::size_t full_quanta = len / 4 - (padding != 0);
+    for (std::size_t q = 0; q < full_quanta; ++q, in += 4, o += 3) {
+        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
+                                (decode_sextet(in[2], valid) << 6) | decode_sextet(in[3], valid);
+        o[0] = static_cast<std::uint8_t>(w >> 16);
+        o[1] = static_cast<std::uint8_t>(w >> 8);
+        o[2] = static_cast<std::uint8_t>(w);
+    }
+    if (padding != 0) {
+        // Last quantum: "xx==" or "xxx=". Any '=' left among its data
+        // characters fails the alphabet test.
+        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
+                                (padding == 1 ? decode_sextet(in[2], valid) << 6 : 0);
+        const std::size_t rest = 3 - padding;
+        std::uint8_t tail[2] = {static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 8)};
+        for (std::size_t k = 0; k < rest; ++k) o[k] = tail[k];
+
+        // Canonical form: re-encoding the tail must give back all four
+        // characters, which rejects stray low bits (QR== for QQ==).
+        char again[4];
+        encode_tail(tail, rest, again);
+        std::int32_t diff = 0;
+        for (std::size_t k = 0; k < 4; ++k) diff |= again[k] ^ in[k];
+        valid &= ~gt_mask(diff, 0);
+    }
+    if (valid == 0) return std::nullopt;
+    return out;
+}
+
+}  // namespace tessaril

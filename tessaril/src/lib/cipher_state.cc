@@ -1,0 +1,57 @@
+#include "lib/cipher_state.h"
+
+#include <string_view>
+
+#include <openssl/sha.h>
+
+#include "lib/buffer.h"
+
+namespace tessaril {
+namespace {
+
+constexpr std::string_view label(Backend backend) noexcept
+{
+    return backend == Backend::AES256_GCM ? std::string_view("aes256gcm") : std::string_view("xchacha20poly1305");
+}
+
+}  // namespace
+
+DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
+{
+    // 16 big-endian key bytes (leading zeros kept) followed by the label: at
+    // most 33 bytes, one SHA-256 block.
+    std::array<std::uint8_t, 16 + 17> input{};
+    for (std::size_t i = 0; i < 16; ++i) input[i] = static_cast<std::uint8_t>(key >> (8 * (15 - i)));
+    const std::string_view name = label(backend);
+    for (std::size_t i = 0; i < name.size(); ++i) input[16 + i] = static_cast<std::uint8_t>(name[i]);
+
+    DerivedKey derived;
+    SHA256(input.data(), 16 + name.size(), derived.data());
+    secure_wipe(input);
+    return derived;
+}
+
+XChaChaKey::XChaChaKey(XChaChaKey&& other) noexcept : bytes_(other.bytes_)
+{
+    secure_wipe(other.bytes_);
+}
+
+XChaChaKey::~XChaChaKey()
+{
+    secure_wipe(bytes_);
+}
+
+CipherState CipherState::build(Backend backend, KeyValue key)
+{
+    DerivedKey derived = derive_aead_key(backend, key);
+    if (backend == Backend::AES256_GCM) {
+        auto context = std::make_unique<Aes256GcmContext>(derived);
+        secure_wipe(derived);
+        return CipherState(Alternative(std::in_place_index<0>, std::move(context)));
+    }
+    CipherState state(Alternative(std::in_place_index<1>, derived));
+    secure_wipe(derived);
+    return state;
+}
+
+}  // namespace tessaril

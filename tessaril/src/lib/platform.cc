@@ -1,0 +1,120 @@
+#include "lib/platform.h"
+
+#include <limits>
+
+#include "lib/utf8.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/random.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#endif
+
+namespace tessaril::platform {
+
+#ifdef _WIN32
+
+namespace {
+
+using ProcessPrngFn = BOOL(WINAPI*)(PBYTE, SIZE_T);
+
+ProcessPrngFn process_prng() noexcept
+{
+    // Resolved once; bcryptprimitives.dll stays loaded for the process.
+    static const ProcessPrngFn fn = [] {
+        HMODULE dll = LoadLibraryExW(L"bcryptprimitives.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return dll ? reinterpret_cast<ProcessPrngFn>(reinterpret_cast<void*>(GetProcAddress(dll, "ProcessPrng")))
+                   : nullptr;
+    }();
+    return fn;
+}
+
+}  // namespace
+
+bool fill_random(std::span<std::uint8_t> out) noexcept
+{
+    ProcessPrngFn fn = process_prng();
+    return fn != nullptr && fn(out.data(), out.size()) == 1;
+}
+
+std::uint64_t unix_now() noexcept
+{
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    const std::uint64_t ticks = (std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
+    constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+    if (ticks < kEpochTicks) return std::numeric_limits<std::uint64_t>::max();
+    return (ticks - kEpochTicks) / 10000000ULL;
+}
+
+std::optional<std::string> read_environment(std::string_view name)
+{
+    if (name.empty() || name.find('\0') != std::string_view::npos || name.find('=') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const int wide_name_len = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                                                  static_cast<int>(name.size()), nullptr, 0);
+    if (wide_name_len <= 0) return std::nullopt;
+    std::wstring wide_name(static_cast<std::size_t>(wide_name_len), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                        wide_name.data(), wide_name_len);
+
+    SetLastError(ERROR_SUCCESS);
+    DWORD needed = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (needed == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return std::string();  // present and empty
+    }
+    std::wstring value(needed, L'\0');
+    const DWORD written = GetEnvironmentVariableW(wide_name.c_str(), value.data(), needed);
+    if (written == 0 || written >= needed) return std::nullopt;  // changed under us
+    value.resize(written);
+
+    // WC_ERR_INVALID_CHARS refuses unpaired surrogates instead of replacing them.
+    const int utf8_len = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value.data(),
+                                             static_cast<int>(value.size()), nullptr, 0, nullptr, nullptr);
+    if (utf8_len <= 0) return std::nullopt;
+    std::string utf8(static_cast<std::size_t>(utf8_len), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value.data(), static_cast<int>(value.size()), utf8.data(),
+                        utf8_len, nullptr, nullptr);
+    return utf8;
+}
+
+#else
+
+bool fill_random(std::span<std::uint8_t> out) noexcept
+{
+    // One call, no retry: anything short of the full count is a failure.
+    const ssize_t got = getrandom(out.data(), out.size(), 0);
+    return got >= 0 && static_cast<std::size_t>(got) == out.size();
+}
+
+std::uint64_t unix_now() noexcept
+{
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0 || ts.tv_sec < 0) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    return static_cast<std::uint64_t>(ts.tv_sec);  // tv_nsec is non-negative: tv_sec is already rounded down
+}
+
+std::optional<std::string> read_environment(std::string_view name)
+{
+    if (name.empty() || name.find('\0') != std::string_view::npos || name.find('=') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string c_name(name);
+    const char* value = std::getenv(c_name.c_str());
+    if (value == nullptr) return std::nullopt;
+    std::string text(value);
+    if (!is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) return std::nullopt;
+    return text;
+}
+
+#endif
+
+}  // namespace tessaril::platform
