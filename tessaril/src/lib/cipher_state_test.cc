@@ -1,0 +1,56 @@
+#include "lib/cipher_state.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "testing/bytes.h"
+
+namespace tessaril {
+namespace {
+
+using testing::to_hex;
+
+TEST(DeriveAeadKey, MatchesIndependentlyComputedDigests)
+{
+    EXPECT_EQ(to_hex(derive_aead_key(Backend::AES256_GCM, 0)),
+              "e6f9222eb570394fb17c8f49cf100a37163f484e1ed8bd687944096f362d96e7");
+    EXPECT_EQ(to_hex(derive_aead_key(Backend::XCHACHA20_POLY1305, 1)),
+              "c3c9571b1a5cbc41f28299ca6ac9d75c2c5092abe2d52614cd2ee4015d37b7b8");
+}
+
+TEST(DeriveAeadKey, BackendsAndKeysGiveUnrelatedKeys)
+{
+    const KeyValue max = ~KeyValue{0};
+    EXPECT_NE(derive_aead_key(Backend::AES256_GCM, 7), derive_aead_key(Backend::XCHACHA20_POLY1305, 7));
+    EXPECT_NE(derive_aead_key(Backend::AES256_GCM, 0), derive_aead_key(Backend::AES256_GCM, max));
+    // The high byte matters: all 16 bytes are hashed, big-endian.
+    EXPECT_NE(derive_aead_key(Backend::AES256_GCM, 1), derive_aead_key(Backend::AES256_GCM, KeyValue{1} << 120));
+}
+
+TEST(CipherState, RecordsItsBackend)
+{
+    EXPECT_EQ(CipherState::build(Backend::AES256_GCM, 5).backend(), Backend::AES256_GCM);
+    EXPECT_EQ(CipherState::build(Backend::XCHACHA20_POLY1305, 5).backend(), Backend::XCHACHA20_POLY1305);
+}
+
+TEST(XChaChaKey, IsZeroAfterDestruction)
+{
+    alignas(XChaChaKey) std::uint8_t storage[sizeof(XChaChaKey)];
+    auto* key = std::construct_at(reinterpret_cast<XChaChaKey*>(storage),derive_aead_key(Backend::XCHACHA20_POLY1305, 1));
+    const std::uint8_t* bytes = key->bytes().data();
+    ASSERT_NE(to_hex(key->bytes()), std::string(64, '0'));
+    std::destroy_at(key);
+    EXPECT_EQ(to_hex({bytes, 32}), std::string(64, '0'));
+}
+
+TEST(XChaChaKey, MovedFromKeyIsWiped)
+{
+    XChaChaKey source(derive_aead_key(Backend::XCHACHA20_POLY1305, 1));
+    XChaChaKey target(std::move(source));
+    EXPECT_EQ(to_hex(source.bytes()), std::string(64, '0'));
+    EXPECT_EQ(to_hex(target.bytes()), "c3c9571b1a5cbc41f28299ca6ac9d75c2c5092abe2d52614cd2ee4015d37b7b8");
+}
+
+}  // namespace
+}  // namespace tessaril

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include "lib/aead.h"
+#include "lib/base64url.h"
+#include "lib/context_record.h"
+#include "lib/open.h"
+#include "lib/seal.h"
+#include "lib/token_codec.h"
+#include "testing/bytes.h"
+
+namespace tessaril {
+namespace {
+
+using testing::as_bytes;
+
+constexpr std::uint64_t kNow = 1'800'000'000;
+
+class SealOpen : public ::testing::TestWithParam<Backend> {
+protected:
+    CipherState state = CipherState::build(GetParam(), 0x0123456789abcdef);
+
+    std::string seal(std::string_view text, std::optional<std::uint64_t> expires_at = std::nullopt,
+                     std::optional<std::string_view> purpose = std::nullopt)
+    {
+        auto token = seal_token(state, as_bytes(text), expires_at, purpose);
+        EXPECT_TRUE(token.has_value());
+        return token.value_or("");
+    }
+
+    ErrorKind open_error(std::string_view token, std::string_view purpose = DEFAULT_PURPOSE, std::uint64_t now = kNow)
+    {
+        auto opened = open_token(state, token, purpose, now);
+        EXPECT_FALSE(opened.has_value());
+        return opened ? ErrorKind::MissingKey : opened.error();
+    }
+};
+
+std::string as_string(const Buffer& b)
+{
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+TEST_P(SealOpen, RoundTripsAtTheSizeBoundaries)
+{
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{MAX_PLAINTEXT_BYTES}}) {
+        const std::string text(n, 'x');
+        const auto opened = open_token(state, seal(text), DEFAULT_PURPOSE, kNow);
+        ASSERT_TRUE(opened.has_value()) << n;
+        EXPECT_EQ(as_string(*opened), text);
+    }
+}
+
+TEST_P(SealOpen, TokenShapeFollowsTheBackend)
+{
+    const std::string token = seal("");
+    const std::size_t field1 = token.find('.');
+    EXPECT_EQ(field1, GetParam() == Backend::AES256_GCM ? 16u : 32u);
+    EXPECT_EQ(token.substr(field1 + 1, 24), "AQAAAAAAAAAAB3Nlc3Npb24=");
+    EXPECT_EQ(token.size() - token.rfind('.') - 1, 24u);  // empty plaintext: the tag alone
+    EXPECT_EQ(token.find('='), field1 + 24);
+}
+
+TEST_P(SealOpen, SealingTwiceGivesDifferentTokens)
+{
+    const std::string a = seal("same"), b = seal("same");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.substr(a.find('.'), a.rfind('.') - a.find('.')), b.substr(b.find('.'), b.rfind('.') - b.find('.')));
+}
+
+struct SealFailure {
+    std::size_t plaintext_bytes;
+    std::optional<std::uint64_t> expires_at;
+    std::optional<std::string> purpose;
+    ErrorKind expected;
+};
+
+TEST_P(SealOpen, SealingChecksInOrder)
+{
+    const SealFailure cases[] = {
+        {16385, 0, "", ErrorKind::PlaintextTooLong},
+        {1, 0, "", ErrorKind::ZeroExpiry},
+        {1, std::nullopt, "", ErrorKind::EmptyPurpose},
+        {1, 1, std::string(256, 'p'), ErrorKind::PurposeTooLong},
+        {1, std::nullopt, std::string(128, '\xC3') , ErrorKind::RandomnessUnavailable},  // 128 bytes: passes
+    };
+    auto failing_random = [](std::span<std::uint8_t>) noexcept { return false; };
+    for (const auto& c : cases) {
+        const std::string text(c.plaintext_bytes, 'x');
+        const auto token = seal_token(state, as_bytes(text), c.expires_at,
+                                      c.purpose ? std::optional<std::string_view>(*c.purpose) : std::nullopt,
+                                      failing_random);
+        ASSERT_FALSE(token.has_value());
+        EXPECT_EQ(token.error(), c.expected);
+    }
+}
+
+TEST_P(SealOpen, PurposeLimitCountsBytes)
+{
+    EXPECT_TRUE(seal_token(state, {}, std::nullopt, std::string(255, 'p')).has_value());
+    EXPECT_EQ(seal_token(state, {}, std::nullopt, std::string(128 * 2, '\xC3')).error(), ErrorKind::PurposeTooLong);
+}
+
+TEST_P(SealOpen, AuthenticityComesBeforePurposeAndExpiry)
+{
+    const std::string token = seal("payload", 100, "admin");
+    std::string forged = token;
+    forged[forged.size() - 3] = forged[forged.size() - 3] == 'A' ? 'B' : 'A';
+    EXPECT_EQ(open_error(forged, "other"), ErrorKind::Tampered);
+    EXPECT_EQ(open_error(token, "other"), ErrorKind::PurposeMismatch);
+    EXPECT_EQ(open_error(token, "Admin"), ErrorKind::PurposeMismatch);
+    EXPECT_EQ(open_error(token, "admin"), ErrorKind::Expired);
+    EXPECT_TRUE(open_token(state, token, "admin", 99).has_value());
+}
+
+TEST_P(SealOpen, ExpiryBoundaries)
+{
+    const std::string token = seal("x", kNow);
+    EXPECT_EQ(open_error(token, DEFAULT_PURPOSE, kNow), ErrorKind::Expired);
+    EXPECT_TRUE(open_token(state, token, DEFAULT_PURPOSE, kNow - 1).has_value());
+    const std::string forever = seal("x");
+    EXPECT_TRUE(open_token(state, forever, DEFAULT_PURPOSE, ~std::uint64_t{0}).has_value());
+}
+
+TEST_P(SealOpen, OtherBackendAndOtherKeyAreRefused)
+{
+    const std::string token = seal("x");
+    const Backend other = GetParam() == Backend::AES256_GCM ? Backend::XCHACHA20_POLY1305 : Backend::AES256_GCM;
+    const auto cross = open_token(CipherState::build(other, 0x0123456789abcdef), token, DEFAULT_PURPOSE, kNow);
+    EXPECT_EQ(cross.error(), ErrorKind::InvalidToken);
+    const auto wrong_key = open_token(CipherState::build(GetParam(), 1), token, DEFAULT_PURPOSE, kNow);
+    EXPECT_EQ(wrong_key.error(), ErrorKind::Tampered);
+}
+
+TEST_P(SealOpen, EveryBitFlipOfTheDecodedFieldsIsTampered)
+{
+    const std::string token = seal("hello, world");
+    auto fields = decode_token(token, GetParam()).value();
+    for (Buffer* field : {&fields.nonce, &fields.context, &fields.ciphertext}) {
+        for (std::size_t bit = 0; bit < field->size() * 8; ++bit) {
+            field->data()[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+            const std::string altered = encode_token(fields.nonce.span(), fields.context.span(),
+                                                     fields.ciphertext.span());
+            field->data()[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+            ASSERT_EQ(open_error(altered), ErrorKind::Tampered) << bit;
+        }
+    }
+}
+
+TEST_P(SealOpen, EveryCharacterReplacementFails)
+{
+    const std::string token = seal("hello");
+    constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        for (char c : {'A', 'z', '-', '_', '=', '.', '+'}) {
+            if (c == token[i]) continue;
+            std::string altered = token;
+            altered[i] = c;
+            const ErrorKind kind = open_error(altered);
+            if (token[i] == '.' && kAlphabet.find(c) != std::string_view::npos) {
+                EXPECT_EQ(kind, ErrorKind::InvalidToken) << i;
+            } else {
+                EXPECT_TRUE(kind == ErrorKind::InvalidBase64 || kind == ErrorKind::Tampered ||
+                            kind == ErrorKind::InvalidToken)
+                    << i << " " << c;
+            }
+        }
+    }
+}
+
+TEST_P(SealOpen, ShortCiphertextFieldIsTampered)
+{
+    const std::string token = seal("x");
+    const std::string truncated = token.substr(0, token.rfind('.') + 1) + base64url_encode(std::vector<std::uint8_t>(15));
+    EXPECT_EQ(open_error(truncated), ErrorKind::Tampered);
+}
+
+TEST_P(SealOpen, DecryptForTakesAnyPurposeArgument)
+{
+    const std::string token = seal("x");
+    EXPECT_EQ(open_error(token, ""), ErrorKind::PurposeMismatch);
+    EXPECT_EQ(open_error(token, std::string(300, 's')), ErrorKind::PurposeMismatch);
+    EXPECT_TRUE(decrypt_for(state, token, "session").has_value());
+    EXPECT_TRUE(decrypt(state, token).has_value());
+}
+
+// Tokens that another writer holding the key could produce.
+TEST_P(SealOpen, ForeignContextRecordsAndPlaintexts)
+{
+    struct Foreign {
+        std::string_view context_hex;
+        std::string_view plaintext;
+        std::string_view purpose;
+        std::optional<ErrorKind> expected;
+    };
+    const Foreign cases[] = {
+        {"01000000000000000000", "x", "", std::nullopt},                           // L = 0
+        {"01000000000000000000", "x", "session", ErrorKind::PurposeMismatch},
+        {"0100000000000000000773657373696f6e", "\xff", "session", ErrorKind::InvalidUtf8},
+        {"0200000000000000000773657373696f6e", "x", "session", ErrorKind::InvalidToken},
+        {"0100000000000000000773657373696f6e00", "x", "session", ErrorKind::InvalidToken},
+        {"01000000000000000001ff", "x", "\xff", ErrorKind::InvalidToken},
+        {"0100000000000000010773657373696f6e", "\xff", "session", ErrorKind::Expired},  // expiry before UTF-8
+    };
+    const std::vector<std::uint8_t> nonce(nonce_size(GetParam()), 7);
+    for (const auto& c : cases) {
+        const auto context = testing::from_hex(c.context_hex);
+        const Buffer sealed = aead_seal(state, nonce, context, as_bytes(c.plaintext));
+        const std::string token = encode_token(nonce, context, sealed.span());
+        const auto opened = open_token(state, token, c.purpose, kNow);
+        if (c.expected) {
+            ASSERT_FALSE(opened.has_value()) << c.context_hex;
+            EXPECT_EQ(opened.error(), *c.expected) << c.context_hex;
+        } else {
+            ASSERT_TRUE(opened.has_value()) << c.context_hex;
+            EXPECT_EQ(as_string(*opened), c.plaintext);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SealOpen, ::testing::Values(Backend::AES256_GCM, Backend::XCHACHA20_POLY1305),
+                         [](const auto& test_info) { return test_info.param == Backend::AES256_GCM ? "Aes" : "XChaCha"; });
+
+}  // namespace
+}  // namespace tessaril
