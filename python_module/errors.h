@@ -1,0 +1,21 @@
+// How engine failures and broken invariants become Python exceptions.
+#pragma once
+
+#include <Python.h>
+
+#include "lib/error_kind.h"
+
+namespace tessarils {
+
+// Raises ValueError carrying exactly the message of |kind|. Returns nullptr.
+PyObject* raise_error(tessaril::ErrorKind kind) noexcept;
+
+// Raises the internal-fault exception (derived from BaseException, so that
+// `except Exception` does not swallow it) with |text|. Returns nullptr.
+PyObject* raise_internal_fault(const char* text) noexcept;
+
+// For a result object the interpreter failed to create: reports the pending
+// exception as unraisable, then raises the internal fault. Returns nullptr.
+PyObject* result_creation_failed(const char* what) noexcept;
+
+}  // namespace tessarils

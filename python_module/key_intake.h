@@ -1,0 +1,26 @@
+// Turning the caller's key source into the engine's 128-bit key value.
+#pragma once
+
+#include <Python.h>
+
+#include <string_view>
+
+#include "lib/cipher_state.h"
+#include "lib/error_kind.h"
+
+namespace tessarils {
+
+// Converts a direct key (anything with __index__) to an unsigned 128-bit
+// value. Returns false with TypeError, ValueError (negative) or
+// OverflowError (2**128 or more) set.
+[[nodiscard]] bool convert_key(PyObject* key, tessaril::KeyValue& out) noexcept;
+
+// Parses strict unsigned decimal text: one optional leading '+', then only
+// ASCII digits, at most 2**128 - 1; anything else is InvalidKeyEnv.
+[[nodiscard]] tessaril::Result<tessaril::KeyValue> parse_decimal_key(std::string_view text) noexcept;
+
+// Reads the environment variable |name| once and parses it; every failure
+// (absent, unusable name, not Unicode, not a valid number) is InvalidKeyEnv.
+[[nodiscard]] tessaril::Result<tessaril::KeyValue> key_from_environment(std::string_view name);
+
+}  // namespace tessarils
