@@ -1,0 +1,59 @@
+import secrets
+import time
+
+import pytest
+
+from session_cookie_app import LIFETIME_SECONDS, call, issued_cookie, make_app
+from tessarils import Backend, Tessaril
+
+
+@pytest.fixture(params=[Backend.AES256_GCM, Backend.XCHACHA20_POLY1305], ids=repr)
+def box(request):
+    return Tessaril(request.param, key=secrets.randbits(128))
+
+
+def tamper(token):
+    i = token.rfind(".") + 2  # inside the ciphertext field
+    return token[:i] + ("B" if token[i] == "A" else "A") + token[i + 1 :]
+
+
+def login(app, user="ada"):
+    status, _, headers = call(app, f"/login?user={user}")
+    assert status == "200 OK"
+    return issued_cookie(headers)
+
+
+def test_issued_cookie_signs_the_user_in(box):
+    app = make_app(box)
+    assert call(app, "/", login(app))[:2] == ("200 OK", "hello, ada")
+
+
+def test_cookie_flags_keep_it_out_of_scripts_and_plain_http(box):
+    _, _, headers = call(make_app(box), "/login?user=ada")
+    assert {"HttpOnly", "Secure", "SameSite=Strict"} <= {part.strip() for part in headers["Set-Cookie"].split(";")}
+
+
+@pytest.mark.parametrize(
+    "forge, reason",
+    [
+        (lambda app, box: tamper(login(app)), "the data has been modified"),
+        (lambda app, box: login(make_app(Tessaril(Backend.AES256_GCM, key=1))), None),
+        (lambda app, box: login(make_app(box, clock=lambda: time.time() - 2 * LIFETIME_SECONDS)), "token has expired"),
+        (lambda app, box: box.encrypt(b"ada"), "token was not minted for the expected purpose"),
+        (lambda app, box: "not-a-token", "invalid token"),
+    ],
+    ids=["tampered", "other-server", "expired", "other-purpose", "garbage"],
+)
+def test_bad_cookies_are_refused(box, forge, reason):
+    app = make_app(box)
+    status, body, _ = call(app, "/", forge(app, box))
+    assert status == "401 Unauthorized"
+    assert body.startswith("session refused: ")
+    if reason is not None:  # another server's key: tampered or, across backends, invalid
+        assert body == f"session refused: {reason}"
+
+
+def test_missing_cookie_and_user(box):
+    app = make_app(box)
+    assert call(app, "/")[0] == "401 Unauthorized"
+    assert call(app, "/login")[0] == "400 Bad Request"
