@@ -1,0 +1,155 @@
+"""Argument binding messages and the notes on failed conversions."""
+
+import pytest
+
+from tessarils import Backend, Tessaril
+
+from conftest import raises_message
+
+AES = Backend.AES256_GCM
+BOX = Tessaril(AES, key=7)
+TOKEN = BOX.encrypt(b"x")
+
+
+class Key(str):
+    """A keyword name that is equal to, but not the same object as, the interned one."""
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: Tessaril(AES, 1, None, 4),
+         "Tessaril.__new__() takes from 1 to 3 positional arguments but 4 were given"),
+        (lambda: Tessaril(AES, 1, key=2), "Tessaril.__new__() got multiple values for argument 'key'"),
+        (lambda: Tessaril(AES, key_env=None, kee=1), "Tessaril.__new__() got an unexpected keyword argument 'kee'"),
+        (lambda: Tessaril(), "Tessaril.__new__() missing 1 required positional argument: 'backend'"),
+        (lambda: Tessaril(key=1), "Tessaril.__new__() missing 1 required positional argument: 'backend'"),
+        (lambda: BOX.encrypt(b"x", None, None, None),
+         "Tessaril.encrypt() takes from 1 to 3 positional arguments but 4 were given"),
+        (lambda: BOX.encrypt(), "Tessaril.encrypt() missing 1 required positional argument: 'data'"),
+        (lambda: BOX.encrypt(b"x", expiry=5), "Tessaril.encrypt() got an unexpected keyword argument 'expiry'"),
+        (lambda: BOX.encrypt(b"x", data=b"y"), "Tessaril.encrypt() got multiple values for argument 'data'"),
+        (lambda: BOX.decrypt(TOKEN, "session"), "Tessaril.decrypt() takes 1 positional arguments but 2 were given"),
+        (lambda: BOX.decrypt(), "Tessaril.decrypt() missing 1 required positional argument: 'token'"),
+        (lambda: BOX.decrypt_for(TOKEN), "Tessaril.decrypt_for() missing 1 required positional argument: 'purpose'"),
+        (lambda: BOX.decrypt_for(purpose="p"),
+         "Tessaril.decrypt_for() missing 1 required positional argument: 'token'"),
+        (lambda: BOX.decrypt_for(),
+         "Tessaril.decrypt_for() missing 2 required positional arguments: 'token' and 'purpose'"),
+        (lambda: BOX.decrypt_for(TOKEN, "a", "b"),
+         "Tessaril.decrypt_for() takes 2 positional arguments but 3 were given"),
+        (lambda: BOX.decrypt_for(TOKEN, token=TOKEN),
+         "Tessaril.decrypt_for() got multiple values for argument 'token'"),
+    ],
+)
+def test_binding_errors(call, message):
+    raises_message(TypeError, message, call)
+
+
+def test_keywords_bind_by_value_in_any_order():
+    token = BOX.encrypt(purpose="p", expires_at=None, data=b"kw")
+    assert BOX.decrypt_for(purpose="p", token=token) == b"kw"
+    built = "".join(["pur", "pose"])
+    assert BOX.decrypt_for(**{Key("token"): token, built: "p"}) == b"kw"
+    assert Tessaril(**{Key("backend"): AES, "".join(["k", "ey"]): 7}).decrypt(TOKEN) == b"x"
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+@pytest.mark.parametrize(
+    "call, exception, message, param",
+    [
+        (lambda: Tessaril(0, key=1), TypeError, "'int' object is not an instance of 'Backend'", "backend"),
+        (lambda: Tessaril(None, key=1), TypeError, "'None' is not an instance of 'Backend'", "backend"),
+        (lambda: Tessaril(Backend, key=1), TypeError, "'type' object is not an instance of 'Backend'", "backend"),
+        (lambda: Tessaril(AES, key="42"), TypeError, "'str' object cannot be interpreted as an integer", "key"),
+        (lambda: Tessaril(AES, key=1.0), TypeError, "'float' object cannot be interpreted as an integer", "key"),
+        (lambda: Tessaril(AES, key=-1), ValueError, "can't convert negative int to unsigned", "key"),
+        (lambda: Tessaril(AES, key=Index(-2**200)), ValueError, "can't convert negative int to unsigned", "key"),
+        (lambda: Tessaril(AES, key=2**128), OverflowError, "Python int larger than 128 bits", "key"),
+        (lambda: Tessaril(AES, key=2**128 + 2**64), OverflowError, "Python int larger than 128 bits", "key"),
+        (lambda: Tessaril(AES, key=2**150), OverflowError, "Python int larger than 128 bits", "key"),
+        (lambda: Tessaril(AES, key_env=b"K"), TypeError, "'bytes' object is not an instance of 'str'", "key_env"),
+        (lambda: Tessaril(AES, key="bad", key_env="X"), TypeError,
+         "'str' object cannot be interpreted as an integer", "key"),
+        (lambda: Tessaril(AES, key=1, key_env=1), TypeError, "'int' object is not an instance of 'str'", "key_env"),
+        (lambda: BOX.encrypt("text"), TypeError, "'str' object is not an instance of 'bytes'", "data"),
+        (lambda: BOX.encrypt(bytearray(b"x")), TypeError, "'bytearray' object is not an instance of 'bytes'", "data"),
+        (lambda: BOX.encrypt(memoryview(b"x")), TypeError, "'memoryview' object is not an instance of 'bytes'",
+         "data"),
+        (lambda: BOX.encrypt(b"x", expires_at=-1), OverflowError, "can't convert negative int to unsigned",
+         "expires_at"),
+        (lambda: BOX.encrypt(b"x", expires_at=2**64), OverflowError, "int too big to convert", "expires_at"),
+        (lambda: BOX.encrypt(b"x", expires_at=Index(2**64)), OverflowError, "int too big to convert", "expires_at"),
+        (lambda: BOX.encrypt(b"x", expires_at=1.5), TypeError, "'float' object cannot be interpreted as an integer",
+         "expires_at"),
+        (lambda: BOX.encrypt(b"x", purpose=b"p"), TypeError, "'bytes' object is not an instance of 'str'", "purpose"),
+        (lambda: BOX.encrypt(b"\xff", purpose=1), TypeError, "'int' object is not an instance of 'str'", "purpose"),
+        (lambda: BOX.decrypt(TOKEN.encode()), TypeError, "'bytes' object is not an instance of 'str'", "token"),
+        (lambda: BOX.decrypt(None), TypeError, "'None' is not an instance of 'str'", "token"),
+        (lambda: BOX.decrypt_for(TOKEN, None), TypeError, "'None' is not an instance of 'str'", "purpose"),
+        (lambda: BOX.decrypt_for(1, None), TypeError, "'int' object is not an instance of 'str'", "token"),
+    ],
+)
+def test_conversion_failures_carry_a_note(call, exception, message, param):
+    error = raises_message(exception, message, call)
+    assert error.__notes__ == [f"while processing '{param}'"]
+
+
+@pytest.mark.parametrize(
+    "call, param",
+    [
+        (lambda: Tessaril(AES, key_env="\ud800"), "key_env"),
+        (lambda: BOX.encrypt(b"x", purpose="\udcff"), "purpose"),
+        (lambda: BOX.decrypt("\ud800"), "token"),
+    ],
+)
+def test_lone_surrogates(call, param):
+    with pytest.raises(UnicodeEncodeError) as info:
+        call()
+    assert info.value.__notes__ == [f"while processing '{param}'"]
+
+
+class Stubborn(Exception):
+    def add_note(self, note):
+        raise RuntimeError("cannot note")
+
+
+class Raising:
+    def __index__(self):
+        raise Stubborn("from __index__")
+
+
+@pytest.mark.parametrize(
+    "call", [lambda: Tessaril(AES, key=Raising()), lambda: BOX.encrypt(b"x", expires_at=Raising())]
+)
+def test_a_note_that_cannot_be_added_is_dropped(call):
+    error = raises_message(Stubborn, "from __index__", call)
+    assert not hasattr(error, "__notes__") and error.__context__ is None
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: BOX.encrypt(b"\xff"), "invalid utf-8 sequence of 1 bytes from index 0"),
+        (lambda: BOX.encrypt(b"ok\xe2\x28\xa1"), "invalid utf-8 sequence of 1 bytes from index 2"),
+        (lambda: BOX.encrypt(b"\xf0\x9f\x98\x80\xed\xa0\x80"), "invalid utf-8 sequence of 1 bytes from index 4"),
+        (lambda: BOX.encrypt(b"a\xe2\x82("), "invalid utf-8 sequence of 2 bytes from index 1"),
+        (lambda: BOX.encrypt(b"\xf0\x9f\x98("), "invalid utf-8 sequence of 3 bytes from index 0"),
+        (lambda: BOX.encrypt(b"ab\xe2\x82"), "incomplete utf-8 byte sequence from index 2"),
+        (lambda: BOX.encrypt(b"\xf0\x9f\x98"), "incomplete utf-8 byte sequence from index 0"),
+        (lambda: Tessaril(AES), "the key or key_env must be passed"),
+        (lambda: Tessaril(AES, key=None, key_env=None), "the key or key_env must be passed"),
+        (lambda: Tessaril(AES, key=1, key_env="TESSARILS_SURELY_UNSET"),
+         "key and key_env were both provided \u2014 pass exactly one"),
+    ],
+)
+def test_value_errors_have_no_note(call, message):
+    error = raises_message(ValueError, message, call)
+    assert error.args == (message,) and not hasattr(error, "__notes__")

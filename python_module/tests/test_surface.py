@@ -1,0 +1,177 @@
+"""Module and type surface: registration, docstrings, and Backend behaviour."""
+
+import importlib.util
+import inspect
+import operator
+import sys
+import weakref
+
+import pytest
+
+import tessarils
+from tessarils import Backend, Tessaril
+
+TESSARIL_DOC = """Encrypts UTF-8 bytes using the selected AEAD backend.
+
+Pass exactly one of key (a random 128-bit integer) or key_env
+(the name of an environment variable containing a decimal key).
+Reuse the same key and backend across processes that share tokens.
+Invalid key configuration raises ValueError; a direct key above
+2**128 - 1 raises OverflowError. A negative direct key raises ValueError
+or OverflowError depending on the Python interpreter.
+
+Version 3.0 reads 2.x tokens, but rejects expires_at=0 on encryption."""
+
+BACKEND_DOC = """Which standard AEAD construction to use. There is no "auto" option \u2014
+a token minted under one backend can't be read by the other, so pick
+one explicitly and keep it consistent across every process that needs
+to read the same tokens."""
+
+DECRYPT_DOC = """Decrypts a str token for the default purpose ("session") to bytes.
+
+Raises ValueError for malformed, oversized, tampered, expired,
+wrong-key, wrong-backend, or wrong-purpose tokens. Authenticity is
+verified before purpose and expiry. Use decrypt_for for another purpose."""
+
+DECRYPT_FOR_DOC = """Decrypts a str token to bytes, requiring an exact purpose match.
+
+purpose is a required str and can also be "session". Token errors
+raise ValueError, as with decrypt; authenticity is checked before
+purpose and expiry."""
+
+
+def test_module_attributes():
+    assert tessarils.__all__ == ["Tessaril", "Backend"]
+    public = [name for name in vars(tessarils) if not name.startswith("__")]
+    assert public == ["Tessaril", "Backend"]
+
+
+def test_module_docstring():
+    first, *rest = tessarils.__doc__.split("\n")
+    assert rest == [
+        "",
+        "Encrypt UTF-8 bytes with Tessaril and an explicit Backend. Version 3.0",
+        "retains 2.x token compatibility; use expires_at=None for no expiry.",
+    ]
+    for name in ("tessaril", "3.0", "AES-256-GCM", "XChaCha20-Poly1305"):
+        assert name in first
+    assert first.count(". ") == 0 and first.endswith(".")
+
+
+@pytest.mark.parametrize("cls", [Tessaril, Backend])
+def test_type_identity(cls):
+    assert (cls.__module__, cls.__qualname__) == ("builtins", cls.__name__)
+    assert repr(cls) == f"<class 'builtins.{cls.__name__}'>"
+    assert cls.__bases__ == (object,)
+    with pytest.raises(TypeError):
+        type("Derived", (cls,), {})
+
+
+def test_docstrings_and_signatures():
+    assert Tessaril.__doc__ == TESSARIL_DOC
+    assert Backend.__doc__ == BACKEND_DOC
+    assert str(inspect.signature(Tessaril)) == "(backend, key=None, key_env=None)"
+    assert Tessaril.encrypt.__text_signature__ == "($self, data, expires_at=None, purpose=None)"
+    assert Tessaril.decrypt.__text_signature__ == "($self, token)"
+    assert Tessaril.decrypt_for.__text_signature__ == "($self, token, purpose)"
+    assert Tessaril.decrypt.__doc__ == DECRYPT_DOC
+    assert Tessaril.decrypt_for.__doc__ == DECRYPT_FOR_DOC
+    encrypt = Tessaril.encrypt.__doc__.split("\n")
+    assert encrypt[:7] == [
+        "Encrypts up to 16,384 UTF-8 bytes and returns a str token.",
+        "",
+        "expires_at must be None (no expiry) or a positive Unix timestamp",
+        "in seconds; zero raises ValueError. An explicit purpose must contain",
+        '1 to 255 UTF-8 bytes; None uses "session".',
+        "",
+        encrypt[6],
+    ]
+    assert "ValueError" in encrypt[6] + encrypt[7] and encrypt[7].endswith(". An expiry outside the")
+    assert encrypt[8:] == ["unsigned 64-bit integer range raises OverflowError."]
+
+
+@pytest.mark.parametrize("make", [lambda: Backend.AES256_GCM, lambda: Tessaril(Backend.AES256_GCM, key=1)])
+def test_instances_are_closed(make):
+    obj = make()
+    with pytest.raises(AttributeError):
+        obj.extra = 1
+    with pytest.raises(TypeError):
+        weakref.ref(obj)
+
+
+def test_hashing():
+    with pytest.raises(TypeError):
+        hash(Backend.AES256_GCM)
+    with pytest.raises(TypeError):
+        {Backend.XCHACHA20_POLY1305}
+    box = Tessaril(Backend.AES256_GCM, key=1)
+    assert hash(box) == hash(box) and {box: 1}[box] == 1
+
+
+def test_backend_cannot_be_instantiated():
+    with pytest.raises(TypeError, match="cannot create 'builtins.Backend' instances"):
+        Backend()
+
+
+def test_fresh_module_gets_the_same_types():
+    spec = importlib.util.find_spec("tessarils")
+    for _ in range(2):
+        module = importlib.util.module_from_spec(spec)
+        assert module is not sys.modules["tessarils"]
+        spec.loader.exec_module(module)
+        assert module.Tessaril is Tessaril and module.Backend is Backend
+        assert module.__all__ == ["Tessaril", "Backend"]
+        assert module.Backend.AES256_GCM is Backend.AES256_GCM
+    spec.loader.exec_module(module)  # the same module object again
+    assert module.__all__ == ["Tessaril", "Backend"]
+
+
+@pytest.mark.parametrize(
+    "member, name, tag",
+    [(Backend.AES256_GCM, "AES256_GCM", 0), (Backend.XCHACHA20_POLY1305, "XCHACHA20_POLY1305", 1)],
+)
+def test_backend_members(member, name, tag):
+    assert repr(member) == str(member) == f"Backend.{name}"
+    assert int(member) == tag and type(int(member)) is int
+    assert member is getattr(Backend, name)
+    with pytest.raises(TypeError):
+        operator.index(member)
+    with pytest.raises(AttributeError):
+        member.name
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class BadIndex:
+    def __index__(self):
+        raise RuntimeError("cleared, not raised")
+
+
+A, X = Backend.AES256_GCM, Backend.XCHACHA20_POLY1305
+
+
+@pytest.mark.parametrize(
+    "left, right, equal",
+    [
+        (A, A, True), (A, X, False), (X, X, True),
+        (A, 0, True), (0, A, True), (X, 1, True), (X, True, True), (A, False, True), (A, 1, False),
+        (X, Index(1), True), (A, -1, False), (A, 2**64, False), (X, 1.0, False), (A, "0", False),
+        (A, None, False), (A, BadIndex(), False),
+    ],
+)
+def test_backend_equality(left, right, equal):
+    assert (left == right) is equal
+    assert (left != right) is (not equal)
+
+
+@pytest.mark.parametrize("op", [operator.lt, operator.le, operator.gt, operator.ge])
+@pytest.mark.parametrize("other", [X, 1, 0])
+def test_backend_has_no_ordering(op, other):
+    with pytest.raises(TypeError):
+        op(A, other)
