@@ -14,7 +14,9 @@ import secrets
 import sys
 import time
 import urllib.parse
+from collections.abc import Callable, Iterable
 from wsgiref.simple_server import make_server
+from wsgiref.types import StartResponse, WSGIApplication, WSGIEnvironment
 from wsgiref.util import setup_testing_defaults
 
 from tessarils import Backend, Tessaril
@@ -24,10 +26,10 @@ PURPOSE = "login"
 LIFETIME_SECONDS = 3600
 
 
-def make_app(box, clock=time.time):
+def make_app(box: Tessaril, clock: Callable[[], float] = time.time) -> WSGIApplication:
     """Returns a WSGI application that issues and checks sealed session cookies."""
 
-    def app(environ, start_response):
+    def app(environ: WSGIEnvironment, start_response: StartResponse) -> Iterable[bytes]:
         path = environ.get("PATH_INFO", "/")
         if path == "/login":
             query = urllib.parse.parse_qs(environ.get("QUERY_STRING", ""))
@@ -52,33 +54,41 @@ def make_app(box, clock=time.time):
     return app
 
 
-def respond(start_response, status, text, headers=()):
+def respond(
+    start_response: StartResponse, status: str, text: str, headers: Iterable[tuple[str, str]] = ()
+) -> list[bytes]:
     body = (text + "\n").encode()
     start_response(status, [("Content-Type", "text/plain; charset=utf-8"), *headers])
     return [body]
 
 
-def call(app, path, cookie=None):
-    """Runs one request through |app| in-process; returns (status, body, headers)."""
-    environ = {}
+def call(app: WSGIApplication, path: str, cookie: str | None = None) -> tuple[str, str, dict[str, str]]:
+    """Runs one request through `app` in-process; returns (status, body, headers)."""
+    environ: WSGIEnvironment = {}
     setup_testing_defaults(environ)
     environ["PATH_INFO"], _, environ["QUERY_STRING"] = path.partition("?")
     if cookie is not None:
         environ["HTTP_COOKIE"] = f"{COOKIE}={cookie}"
-    seen = {}
+    status_line = ""
+    response_headers: dict[str, str] = {}
 
-    def start_response(status, headers):
-        seen["status"], seen["headers"] = status, dict(headers)
+    def start_response(
+        status: str, headers: list[tuple[str, str]], exc_info: object = None
+    ) -> Callable[[bytes], object]:
+        nonlocal status_line
+        status_line = status
+        response_headers.update(headers)
+        return lambda data: None
 
     body = b"".join(app(environ, start_response)).decode()
-    return seen["status"], body.strip(), seen["headers"]
+    return status_line, body.strip(), response_headers
 
 
-def issued_cookie(headers):
+def issued_cookie(headers: dict[str, str]) -> str:
     return http.cookies.SimpleCookie(headers["Set-Cookie"])[COOKIE].value
 
 
-def selftest():
+def selftest() -> None:
     box = Tessaril(Backend.XCHACHA20_POLY1305, key=secrets.randbits(128))
     app = make_app(box)
     status, body, headers = call(app, "/login?user=ada")
@@ -94,7 +104,7 @@ def selftest():
     print(f"GET / (expired)      -> {call(app, '/', issued_cookie(call(later, '/login?user=ada')[2]))[:2]}")
 
 
-def main():
+def main() -> None:
     if "--selftest" in sys.argv:
         selftest()
         return
