@@ -1,0 +1,130 @@
+"""Sealing and opening through the methods: limits, purposes, expiry, and
+the errors a caller sees for malformed or foreign tokens."""
+
+import time
+
+import pytest
+
+from tessarils import Backend, Tessaril
+
+from conftest import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, TAMPERED,
+                      raises_message)
+
+SESSION_FIELD = "AQAAAAAAAAAAB3Nlc3Npb24="
+
+
+@pytest.mark.parametrize("data", [b"", b"hello", "\u00e9\u20ac\U0001f600".encode(), b"x" * 16384])
+def test_round_trip(box, data):
+    token = box.encrypt(data)
+    assert type(token) is str and token.isascii()
+    opened = box.decrypt(token)
+    assert type(opened) is bytes and opened == data
+
+
+def test_token_shape(box, backend):
+    nonce, context, sealed = box.encrypt(b"").split(".")
+    assert len(nonce) == (16 if backend == Backend.AES256_GCM else 32) and "=" not in nonce
+    assert context == SESSION_FIELD
+    assert len(sealed) == 24
+    assert box.encrypt(b"", purpose="session").split(".")[1] == SESSION_FIELD
+    assert box.encrypt(b"a") != box.encrypt(b"a")
+
+
+def test_subclasses_are_accepted(box):
+    data = type("B", (bytes,), {})(b"sub")
+    token = type("S", (str,), {})(box.encrypt(data, purpose=type("P", (str,), {})("p")))
+    assert box.decrypt_for(token, type("P", (str,), {})("p")) == b"sub"
+
+
+@pytest.mark.parametrize(
+    "data, expires_at, purpose, message",
+    [
+        (b"x" * 16385, None, None, "plaintext exceeds the 16384-byte limit"),
+        ("\u00e9".encode() * 8193, None, None, "plaintext exceeds the 16384-byte limit"),
+        (b"x" * 16385, 0, "", "plaintext exceeds the 16384-byte limit"),
+        (b"x", 0, "", "expires_at must be greater than zero \u2014 pass None for no expiry"),
+        (b"x", False, None, "expires_at must be greater than zero \u2014 pass None for no expiry"),
+        (b"x", None, "", "purpose must not be empty \u2014 pass None for the default instead"),
+        (b"x", None, "p" * 256, "purpose exceeds the 255-byte limit"),
+        (b"x", None, "\u00e9" * 128, "purpose exceeds the 255-byte limit"),
+        (b"x", None, "p" * 10000, "purpose exceeds the 255-byte limit"),
+    ],
+)
+def test_sealing_refusals(box, data, expires_at, purpose, message):
+    error = raises_message(ValueError, message, box.encrypt, data, expires_at, purpose)
+    assert error.args == (message,)
+
+
+def test_purposes(box):
+    for purpose in ("p" * 255, "\u00e9" * 127 + "x", "admin"):
+        assert box.decrypt_for(box.encrypt(b"v", purpose=purpose), purpose) == b"v"
+    admin = box.encrypt(b"v", purpose="admin")
+    for call in (lambda: box.decrypt(admin), lambda: box.decrypt_for(admin, "Admin"),
+                 lambda: box.decrypt_for(admin, ""), lambda: box.decrypt_for(admin, "admin" * 60)):
+        raises_message(ValueError, MISMATCH, call)
+    default = box.encrypt(b"v", purpose=None)
+    assert box.decrypt(default) == box.decrypt_for(default, "session") == b"v"
+    assert box.decrypt(box.encrypt(b"v", purpose="session")) == b"v"
+
+
+def test_expiry_boundaries(box):
+    now = int(time.time())
+    raises_message(ValueError, EXPIRED, box.decrypt, box.encrypt(b"v", expires_at=now))
+    raises_message(ValueError, EXPIRED, box.decrypt, box.encrypt(b"v", expires_at=True))
+    assert box.decrypt(box.encrypt(b"v", expires_at=now + 2)) == b"v"
+    assert box.decrypt(box.encrypt(b"v", expires_at=2**64 - 1)) == b"v"
+    # Purpose is checked before expiry.
+    stale = box.encrypt(b"v", expires_at=1, purpose="admin")
+    raises_message(ValueError, MISMATCH, box.decrypt, stale)
+    raises_message(ValueError, EXPIRED, box.decrypt_for, stale, "admin")
+
+
+def test_backends_and_keys_do_not_cross():
+    boxes = [(b, k, Tessaril(b, key=k)) for b in BACKENDS for k in (0, 2**128 - 1)]
+    for sealer_backend, sealer_key, sealer in boxes:
+        token = sealer.encrypt(b"x")
+        for backend, key, opener in boxes:
+            if backend != sealer_backend:
+                raises_message(ValueError, INVALID_TOKEN, opener.decrypt, token)
+            elif key != sealer_key:
+                raises_message(ValueError, TAMPERED, opener.decrypt, token)
+
+
+@pytest.mark.parametrize(
+    "mangle, message",
+    [
+        (lambda t: "", INVALID_TOKEN),
+        (lambda t: "abc", INVALID_TOKEN),
+        (lambda t: "a.b", INVALID_TOKEN),
+        (lambda t: "..", INVALID_TOKEN),
+        (lambda t: t.replace(".", "A", 1), INVALID_TOKEN),
+        (lambda t: t + ".x", INVALID_BASE64),
+        (lambda t: t + "\n", INVALID_BASE64),
+        (lambda t: " " + t, INVALID_BASE64),
+        (lambda t: t.rstrip("="), INVALID_BASE64),
+        (lambda t: t[:5] + "\u00e9" + t[6:], INVALID_BASE64),
+        (lambda t: t.rsplit(".", 1)[0] + ".AAAA", TAMPERED),
+        (lambda t: t[:-30] + ("B" if t[-30] == "A" else "A") + t[-29:], TAMPERED),
+        (lambda t: t + "." * (32769 - len(t)), INVALID_TOKEN),
+        (lambda t: t + "A" * (32768 - len(t)), INVALID_BASE64),
+    ],
+)
+def test_opening_refusals(box, mangle, message):
+    token = box.encrypt(b"some text")  # 25 sealed bytes: field 3 ends in "=="
+    error = raises_message(ValueError, message, box.decrypt, mangle(token))
+    assert error.args == (message,) and not hasattr(error, "__notes__")
+    assert box.decrypt(token) == b"some text"  # a failed call leaves the object usable
+
+
+def test_references_are_balanced(box):
+    data, token, purpose, expires_at = b"refs" * 10, box.encrypt(b"refs"), "refs", 2**63
+    objects = (data, token, purpose, expires_at, box)
+    before = [__import__("sys").getrefcount(o) for o in objects]
+    for _ in range(200):
+        box.encrypt(data, expires_at, purpose)
+        box.decrypt(token)
+        with pytest.raises(ValueError):
+            box.decrypt_for(token, purpose)
+        with pytest.raises(TypeError):
+            box.encrypt(data, expires_at, purpose, expiry=1)
+    assert [__import__("sys").getrefcount(o) for o in objects] == before
