@@ -55,9 +55,14 @@ int exec_module(PyObject* module) noexcept
     return 0;
 }
 
+// The types are shared by the whole process and are mutable, so objects of
+// one interpreter would end up in another's type dicts and caches; an
+// interpreter with its own allocator would leave them dangling when it ends.
+// Hence no subinterpreter may load the module.
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
 

@@ -126,6 +126,19 @@ def test_fresh_module_gets_the_same_types():
     assert module.__all__ == ["Tessaril", "Backend"]
 
 
+def test_subinterpreters_with_their_own_allocator_are_refused():
+    # They would put objects of their own into the process-wide, mutable
+    # types and leave them dangling when they end.
+    interpreters = pytest.importorskip("_interpreters")
+    interpreter = interpreters.create(interpreters.new_config("isolated", gil="shared"))
+    try:
+        failure = interpreters.run_string(interpreter, f"import sys; sys.path[:] = {sys.path!r}; import tessarils")
+    finally:
+        interpreters.destroy(interpreter)
+    assert failure is not None and failure.type.__name__ == "ImportError"
+    assert failure.msg == "module tessarils does not support loading in subinterpreters"
+
+
 @pytest.mark.parametrize(
     "member, name, tag",
     [(Backend.AES256_GCM, "AES256_GCM", 0), (Backend.XCHACHA20_POLY1305, "XCHACHA20_POLY1305", 1)],
