@@ -64,6 +64,16 @@ def open_foreign(backend, key, token):
     return context, sodium.crypto_aead_xchacha20poly1305_ietf_decrypt(sealed, context, nonce, aead_key)
 
 
+class Index:
+    """An integer-like object that is not an int."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
 def raises_message(exception, message, call, *args, **kwargs):
     """Calls and checks the exact type and text; returns the exception."""
     with pytest.raises(exception) as info:

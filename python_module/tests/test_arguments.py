@@ -4,7 +4,7 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from conftest import raises_message
+from conftest import Index, raises_message
 
 AES = Backend.AES256_GCM
 BOX = Tessaril(AES, key=7)
@@ -23,7 +23,6 @@ class Key(str):
         (lambda: Tessaril(AES, 1, key=2), "Tessaril.__new__() got multiple values for argument 'key'"),
         (lambda: Tessaril(AES, key_env=None, kee=1), "Tessaril.__new__() got an unexpected keyword argument 'kee'"),
         (lambda: Tessaril(), "Tessaril.__new__() missing 1 required positional argument: 'backend'"),
-        (lambda: Tessaril(key=1), "Tessaril.__new__() missing 1 required positional argument: 'backend'"),
         (lambda: BOX.encrypt(b"x", None, None, None),
          "Tessaril.encrypt() takes from 1 to 3 positional arguments but 4 were given"),
         (lambda: BOX.encrypt(), "Tessaril.encrypt() missing 1 required positional argument: 'data'"),
@@ -54,14 +53,6 @@ def test_keywords_bind_by_value_in_any_order():
     assert Tessaril(**{Key("backend"): AES, "".join(["k", "ey"]): 7}).decrypt(TOKEN) == b"x"
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
 @pytest.mark.parametrize(
     "call, exception, message, param",
     [
@@ -69,11 +60,9 @@ class Index:
         (lambda: Tessaril(None, key=1), TypeError, "'None' is not an instance of 'Backend'", "backend"),
         (lambda: Tessaril(Backend, key=1), TypeError, "'type' object is not an instance of 'Backend'", "backend"),
         (lambda: Tessaril(AES, key="42"), TypeError, "'str' object cannot be interpreted as an integer", "key"),
-        (lambda: Tessaril(AES, key=1.0), TypeError, "'float' object cannot be interpreted as an integer", "key"),
         (lambda: Tessaril(AES, key=-1), ValueError, "can't convert negative int to unsigned", "key"),
         (lambda: Tessaril(AES, key=Index(-2**200)), ValueError, "can't convert negative int to unsigned", "key"),
         (lambda: Tessaril(AES, key=2**128), OverflowError, "Python int larger than 128 bits", "key"),
-        (lambda: Tessaril(AES, key=2**128 + 2**64), OverflowError, "Python int larger than 128 bits", "key"),
         (lambda: Tessaril(AES, key=2**150), OverflowError, "Python int larger than 128 bits", "key"),
         (lambda: Tessaril(AES, key_env=b"K"), TypeError, "'bytes' object is not an instance of 'str'", "key_env"),
         (lambda: Tessaril(AES, key="bad", key_env="X"), TypeError,
@@ -94,7 +83,6 @@ class Index:
         (lambda: BOX.decrypt(TOKEN.encode()), TypeError, "'bytes' object is not an instance of 'str'", "token"),
         (lambda: BOX.decrypt(None), TypeError, "'None' is not an instance of 'str'", "token"),
         (lambda: BOX.decrypt_for(TOKEN, None), TypeError, "'None' is not an instance of 'str'", "purpose"),
-        (lambda: BOX.decrypt_for(1, None), TypeError, "'int' object is not an instance of 'str'", "token"),
     ],
 )
 def test_conversion_failures_carry_a_note(call, exception, message, param):

@@ -7,15 +7,10 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from conftest import context_record, open_foreign, raises_message, seal_foreign
+from conftest import Index, context_record, open_foreign, raises_message, seal_foreign
 
 VAR = "TESSARILS_TEST_KEY"
 INVALID_KEY_ENV = "the value of key_env is invalid"
-
-
-class Index:
-    def __index__(self):
-        return 42
 
 
 def opens_each_other(a, b):
@@ -24,7 +19,7 @@ def opens_each_other(a, b):
 
 @pytest.mark.parametrize(
     "key, value",
-    [(0, 0), (1, 1), (True, 1), (Index(), 42), (2**64, 2**64), (2**120 - 1, 2**120 - 1), (2**128 - 1, 2**128 - 1)],
+    [(0, 0), (1, 1), (True, 1), (Index(42), 42), (2**64, 2**64), (2**120 - 1, 2**120 - 1), (2**128 - 1, 2**128 - 1)],
 )
 def test_direct_keys_derive_the_documented_key(backend, key, value):
     # Checked against an independent implementation, so byte order and the
@@ -91,15 +86,3 @@ def test_environment_is_consulted_only_as_the_sole_source(monkeypatch):
                    Tessaril, Backend.AES256_GCM, key=1, key_env=VAR)
     monkeypatch.setenv(VAR, "not a number")
     assert Tessaril(Backend.AES256_GCM, key=3, key_env=None) is not None
-
-
-def test_references_are_balanced():
-    key, name, backend = 2**100 + 12345, "TESSARILS_SURELY_UNSET", Backend.XCHACHA20_POLY1305
-    before = [sys.getrefcount(o) for o in (key, name, backend, Tessaril, Backend)]
-    for _ in range(200):
-        Tessaril(backend, key=key)
-        with pytest.raises(ValueError):
-            Tessaril(backend=backend, key_env=name)
-        with pytest.raises(TypeError):
-            Tessaril(backend, key, name, 1)
-    assert [sys.getrefcount(o) for o in (key, name, backend, Tessaril, Backend)] == before

@@ -2,14 +2,11 @@
 (SHA-256 key derivation, cryptography's AES-GCM, PyNaCl's XChaCha20-Poly1305),
 including context records that this module never writes."""
 
-import os
-
 import pytest
 
 from tessarils import Tessaril
 
-from conftest import (EXPIRED, INVALID_TOKEN, MISMATCH, NONCE_BYTES, TAMPERED, b64, context_record,
-                      open_foreign, seal_foreign)
+from conftest import EXPIRED, INVALID_TOKEN, MISMATCH, context_record, open_foreign, seal_foreign
 
 KEY = 0x00_00_11_22_33_44_55_66_77_88_99_AA_BB_CC_DD_EE  # leading zero bytes still count
 BAD_TEXT = "decrypted data was not valid UTF-8"
@@ -44,6 +41,7 @@ def test_module_tokens_open_elsewhere(backend, expires_at, purpose, record):
         (context_record(expires_at=1, purpose=b"other"), b"p", "session", MISMATCH),
         (context_record(expires_at=1), b"\xff", "session", EXPIRED),
         (context_record(), b"\xff", "session", BAD_TEXT),
+        (context_record(purpose=b"p" * 255), b"p", "p" * 255, b"p"),
         (context_record(), b"ok\xe2\x82", "session", BAD_TEXT),
         (context_record(purpose="\u00e9t\u00e9".encode()), b"p", "\u00e9t\u00e9", b"p"),
         (context_record(purpose=b"\xff"), b"p", "session", INVALID_TOKEN),
@@ -66,18 +64,3 @@ def test_foreign_context_records(backend, record, plaintext, purpose, expected):
         with pytest.raises(ValueError) as info:
             box.decrypt_for(token, purpose)
         assert type(info.value) is ValueError and info.value.args == (expected,)
-
-
-def test_foreign_forgeries(backend):
-    box = Tessaril(backend, key=KEY)
-    record = context_record()
-    for token, expected in [
-        (seal_foreign(backend, KEY + 1, b"p", record), TAMPERED),
-        (".".join(map(b64, (os.urandom(NONCE_BYTES[int(backend)]), record, b"short"))), TAMPERED),
-        (".".join(map(b64, (os.urandom(NONCE_BYTES[int(backend)]), record, b""))), TAMPERED),
-        (".".join(map(b64, (os.urandom(NONCE_BYTES[1 - int(backend)]), record, bytes(16)))), INVALID_TOKEN),
-        (".".join(map(b64, (os.urandom(NONCE_BYTES[int(backend)] + 1), record, bytes(16)))), INVALID_TOKEN),
-    ]:
-        with pytest.raises(ValueError) as info:
-            box.decrypt(token)
-        assert info.value.args == (expected,)

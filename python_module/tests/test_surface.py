@@ -11,6 +11,8 @@ import pytest
 import tessarils
 from tessarils import Backend, Tessaril
 
+from conftest import Index
+
 TESSARIL_DOC = """Encrypts UTF-8 bytes using the selected AEAD backend.
 
 Pass exactly one of key (a random 128-bit integer) or key_env
@@ -151,14 +153,6 @@ def test_backend_members(member, name, tag):
         operator.index(member)
     with pytest.raises(AttributeError):
         member.name
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class BadIndex:

@@ -1,6 +1,7 @@
 """Sealing and opening through the methods: limits, purposes, expiry, and
 the errors a caller sees for malformed or foreign tokens."""
 
+import sys
 import time
 
 import pytest
@@ -94,15 +95,12 @@ def test_backends_and_keys_do_not_cross():
     "mangle, message",
     [
         (lambda t: "", INVALID_TOKEN),
-        (lambda t: "abc", INVALID_TOKEN),
         (lambda t: "a.b", INVALID_TOKEN),
         (lambda t: "..", INVALID_TOKEN),
         (lambda t: t.replace(".", "A", 1), INVALID_TOKEN),
         (lambda t: t + ".x", INVALID_BASE64),
         (lambda t: t + "\n", INVALID_BASE64),
-        (lambda t: " " + t, INVALID_BASE64),
         (lambda t: t.rstrip("="), INVALID_BASE64),
-        (lambda t: t[:5] + "\u00e9" + t[6:], INVALID_BASE64),
         (lambda t: t.rsplit(".", 1)[0] + ".AAAA", TAMPERED),
         (lambda t: t[:-30] + ("B" if t[-30] == "A" else "A") + t[-29:], TAMPERED),
         (lambda t: t + "." * (32769 - len(t)), INVALID_TOKEN),
@@ -116,15 +114,17 @@ def test_opening_refusals(box, mangle, message):
     assert box.decrypt(token) == b"some text"  # a failed call leaves the object usable
 
 
-def test_references_are_balanced(box):
-    data, token, purpose, expires_at = b"refs" * 10, box.encrypt(b"refs"), "refs", 2**63
-    objects = (data, token, purpose, expires_at, box)
-    before = [__import__("sys").getrefcount(o) for o in objects]
+def test_references_are_balanced(box, backend):
+    data, token, purpose, expiry = b"refs" * 10, box.encrypt(b"refs"), "refs", 2**63 + 5
+    key, name = 2**100 + 5, "TESSARILS_SURELY_UNSET"
+    objects = (data, token, purpose, expiry, key, name, box, backend, Tessaril, Backend)
+    before = [sys.getrefcount(o) for o in objects]
     for _ in range(200):
-        box.encrypt(data, expires_at, purpose)
+        box.encrypt(data, expiry, purpose)
         box.decrypt(token)
-        with pytest.raises(ValueError):
-            box.decrypt_for(token, purpose)
-        with pytest.raises(TypeError):
-            box.encrypt(data, expires_at, purpose, expiry=1)
-    assert [__import__("sys").getrefcount(o) for o in objects] == before
+        Tessaril(backend, key=key)
+        for fails in (lambda: box.decrypt_for(token, purpose), lambda: box.encrypt(data, expiry, purpose, expiry=1),
+                      lambda: Tessaril(backend=backend, key_env=name), lambda: Tessaril(backend, key, name, 1)):
+            with pytest.raises((ValueError, TypeError)):
+                fails()
+    assert [sys.getrefcount(o) for o in objects] == before
