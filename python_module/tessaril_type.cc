@@ -80,11 +80,16 @@ PyObject* tessaril_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noe
 
     // The state is complete before the object exists; if allocation fails
     // it is destroyed (and wiped) on the way out.
-    CipherState state = CipherState::build(backend, *key);
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    ::new (static_cast<void*>(reinterpret_cast<TessarilObject*>(self)->state_storage)) CipherState(std::move(state));
-    return self;
+    try {
+        CipherState state = CipherState::build(backend, *key);
+        PyObject* self = type->tp_alloc(type, 0);
+        if (self == nullptr) return nullptr;
+        ::new (static_cast<void*>(reinterpret_cast<TessarilObject*>(self)->state_storage))
+            CipherState(std::move(state));
+        return self;
+    } catch (const tessaril::InternalFault& fault) {
+        return raise_internal_fault(fault.what());
+    }
 }
 
 void tessaril_dealloc(PyObject* self) noexcept
