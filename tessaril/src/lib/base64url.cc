@@ -1,5 +1,7 @@
 #include "lib/base64url.h"
 
+#include "lib/base64url_kernels.h"
+
 namespace tessaril {
 namespace {
 
@@ -55,20 +57,120 @@ void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept
     out[3] = '=';
 }
 
-}  // namespace
-
-void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
+std::size_t encode_groups_scalar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
-    const std::uint8_t* p = in.data();
-    const std::size_t groups = in.size() / 3;
-    for (std::size_t g = 0; g < groups; ++g, p += 3, out += 4) {
-        const std::uint32_t w = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+    for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+        const std::uint32_t w = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
         out[0] = encode_sextet(w >> 18);
         out[1] = encode_sextet(w >> 12);
         out[2] = encode_sextet(w >> 6);
         out[3] = encode_sextet(w);
     }
-    if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(p, rest, out);
+    return groups;
+}
+
+std::size_t decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_t* out,
+                                 std::uint32_t& invalid) noexcept
+{
+    std::int32_t valid = -1;
+    for (std::size_t q = 0; q < quanta; ++q, in += 4, out += 3) {
+        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
+                                (decode_sextet(in[2], valid) << 6) | decode_sextet(in[3], valid);
+        out[0] = static_cast<std::uint8_t>(w >> 16);
+        out[1] = static_cast<std::uint8_t>(w >> 8);
+        out[2] = static_cast<std::uint8_t>(w);
+    }
+    invalid |= ~static_cast<std::uint32_t>(valid);
+    return quanta;
+}
+
+}  // namespace
+
+namespace base64url_detail {
+
+const Kernels SCALAR_KERNELS = {"scalar", encode_groups_scalar, decode_quanta_scalar};
+
+std::span<const Kernels* const> available_kernels() noexcept
+{
+    // Settled once per process from what the processor reports; read-only after.
+    static const auto kernels = [] {
+        struct List {
+            const Kernels* sets[3];
+            std::size_t count;
+        } list{{&SCALAR_KERNELS}, 1};
+#ifdef TESSARILS_BASE64URL_X86
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) list.sets[list.count++] = &AVX2_KERNELS;
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+            __builtin_cpu_supports("avx512bw")) {
+            list.sets[list.count++] = &AVX512_KERNELS;
+        }
+#endif
+        return list;
+    }();
+    return {kernels.sets, kernels.count};
+}
+
+const Kernels& active_kernels() noexcept
+{
+    static const Kernels& active = *available_kernels().back();
+    return active;
+}
+
+void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept
+{
+    const std::size_t groups = in.size() / 3;
+    std::size_t done = kernels.encode(in.data(), groups, out);
+    done += encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
+    if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(in.data() + 3 * groups, rest, out + 4 * groups);
+}
+
+std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field)
+{
+    const std::size_t len = field.size();
+    if (len % 4 != 0) return std::nullopt;
+    if (len == 0) return Buffer();
+
+    // Where padding sits is fixed by the decoded length, which is public.
+    const std::size_t padding = field[len - 1] != '=' ? 0 : field[len - 2] == '=' ? 2 : 1;
+    const std::size_t decoded_size = len / 4 * 3 - padding;
+    Buffer out = Buffer::uninitialized(decoded_size);
+
+    std::uint32_t invalid = 0;
+    const std::size_t full_quanta = len / 4 - (padding != 0);
+    std::size_t done = kernels.decode(field.data(), full_quanta, out.data(), invalid);
+    done += decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
+
+    if (padding != 0) {
+        // Last quantum: "xx==" or "xxx=". Any '=' left among its data
+        // characters fails the alphabet test.
+        const char* in = field.data() + 4 * full_quanta;
+        std::uint8_t* o = out.data() + 3 * full_quanta;
+        std::int32_t valid = -1;
+        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
+                                (padding == 1 ? decode_sextet(in[2], valid) << 6 : 0);
+        const std::size_t rest = 3 - padding;
+        std::uint8_t tail[2] = {static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 8)};
+        for (std::size_t k = 0; k < rest; ++k) o[k] = tail[k];
+
+        // Canonical form: re-encoding the tail must give back all four
+        // characters, which rejects stray low bits (QR== for QQ==).
+        char again[4];
+        encode_tail(tail, rest, again);
+        std::int32_t diff = 0;
+        for (std::size_t k = 0; k < 4; ++k) diff |= static_cast<unsigned char>(again[k] ^ in[k]);
+        valid &= ~gt_mask(diff, 0);
+        invalid |= ~static_cast<std::uint32_t>(valid);
+    }
+    if (invalid != 0) return std::nullopt;
+    return out;
+}
+
+}  // namespace base64url_detail
+
+void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
+{
+    base64url_detail::encode_into_with(base64url_detail::active_kernels(), in, out);
 }
 
 std::string base64url_encode(std::span<const std::uint8_t> in)
@@ -83,45 +185,7 @@ std::string base64url_encode(std::span<const std::uint8_t> in)
 
 std::optional<Buffer> base64url_decode(std::string_view field)
 {
-    const std::size_t len = field.size();
-    if (len % 4 != 0) return std::nullopt;
-    if (len == 0) return Buffer();
-
-    // Where padding sits is fixed by the decoded length, which is public.
-    const std::size_t padding = field[len - 1] != '=' ? 0 : field[len - 2] == '=' ? 2 : 1;
-    const std::size_t decoded_size = len / 4 * 3 - padding;
-    Buffer out = Buffer::uninitialized(decoded_size);
-
-    std::int32_t valid = -1;
-    const char* in = field.data();
-    std::uint8_t* o = out.data();
-    const std::size_t full_quanta = len / 4 - (padding != 0);
-    for (std::size_t q = 0; q < full_quanta; ++q, in += 4, o += 3) {
-        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
-                                (decode_sextet(in[2], valid) << 6) | decode_sextet(in[3], valid);
-        o[0] = static_cast<std::uint8_t>(w >> 16);
-        o[1] = static_cast<std::uint8_t>(w >> 8);
-        o[2] = static_cast<std::uint8_t>(w);
-    }
-    if (padding != 0) {
-        // Last quantum: "xx==" or "xxx=". Any '=' left among its data
-        // characters fails the alphabet test.
-        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
-                                (padding == 1 ? decode_sextet(in[2], valid) << 6 : 0);
-        const std::size_t rest = 3 - padding;
-        std::uint8_t tail[2] = {static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 8)};
-        for (std::size_t k = 0; k < rest; ++k) o[k] = tail[k];
-
-        // Canonical form: re-encoding the tail must give back all four
-        // characters, which rejects stray low bits (QR== for QQ==).
-        char again[4];
-        encode_tail(tail, rest, again);
-        std::int32_t diff = 0;
-        for (std::size_t k = 0; k < 4; ++k) diff |= again[k] ^ in[k];
-        valid &= ~gt_mask(diff, 0);
-    }
-    if (valid == 0) return std::nullopt;
-    return out;
+    return base64url_detail::decode_with(base64url_detail::active_kernels(), field);
 }
 
 }  // namespace tessaril

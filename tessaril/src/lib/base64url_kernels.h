@@ -1,0 +1,52 @@
+// The bulk loops of the base64url codec, one set per instruction set, chosen
+// once per process. Every set maps by arithmetic only (compares, masks and
+// adds; shuffles move bytes by fixed positions, never by data), so all of
+// them give identical output and identical accept/refuse decisions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "lib/buffer.h"
+
+namespace tessaril::base64url_detail {
+
+struct Kernels {
+    const char* name;
+
+    // Encodes whole 3-byte groups from the start of |in| (|groups| of them
+    // available) into 4 characters each; returns how many it did. It may stop
+    // early and leave the rest to the portable loop.
+    std::size_t (*encode)(const std::uint8_t* in, std::size_t groups, char* out) noexcept;
+
+    // Decodes whole unpadded 4-character quanta from |in| (|quanta| available)
+    // into 3 bytes each; returns how many it did. Any character outside the
+    // alphabet sets bits in |invalid|; nothing branches on the characters.
+    std::size_t (*decode)(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept;
+};
+
+// The portable loops, which every processor runs.
+extern const Kernels SCALAR_KERNELS;
+
+// Every set this build carries and this processor runs, the portable one
+// first and the fastest last.
+[[nodiscard]] std::span<const Kernels* const> available_kernels() noexcept;
+
+// The set the public functions use: the fastest available, fixed at first use.
+[[nodiscard]] const Kernels& active_kernels() noexcept;
+
+// base64url_encode_into and base64url_decode with an explicit set, so that
+// tests and benchmarks can hold the sets against each other.
+void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept;
+[[nodiscard]] std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field);
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TESSARILS_BASE64URL_X86 1
+extern const Kernels AVX2_KERNELS;
+extern const Kernels AVX512_KERNELS;
+#endif
+
+}  // namespace tessaril::base64url_detail
