@@ -1,5 +1,7 @@
 #include "aes_backend/aes256gcm_context.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "testing/wycheproof.h"
@@ -7,7 +9,19 @@
 namespace tessaril {
 namespace {
 
-TEST(Aes256GcmContext, WycheproofVectors)
+using Path = Aes256GcmContext::Path;
+
+class Aes256GcmPath : public ::testing::TestWithParam<Path> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Path::Precomputed && !Aes256GcmContext::precomputed_available()) {
+            GTEST_SKIP() << "this processor has no AES-NI path";
+        }
+    }
+};
+
+TEST_P(Aes256GcmPath, WycheproofVectors)
 {
     const auto cases = testing::load_wycheproof("aes_gcm_test.json", 256, 96);
     if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
@@ -17,26 +31,75 @@ TEST(Aes256GcmContext, WycheproofVectors)
         const Aes256GcmContext context(std::span<const std::uint8_t, 32>(t.key.data(), 32));
         const auto nonce = std::span<const std::uint8_t, 12>(t.iv.data(), 12);
         const auto tag = std::span<const std::uint8_t, 16>(t.tag.data(), 16);
-        std::vector<std::uint8_t> buffer = t.ct;
-        const bool opened = context.open_in_place(nonce, t.aad, buffer, tag);
+        std::vector<std::uint8_t> opened(t.ct.size(), 0xEE);
+        const bool authentic = context.open(GetParam(), nonce, t.aad, t.ct, opened, tag);
         if (t.result == "valid") {
             ++valid;
-            ASSERT_TRUE(opened) << t.id;
-            EXPECT_EQ(buffer, t.msg) << t.id;
-            std::vector<std::uint8_t> sealed = t.msg;
+            ASSERT_TRUE(authentic) << t.id;
+            EXPECT_EQ(opened, t.msg) << t.id;
+            std::vector<std::uint8_t> sealed(t.msg.size());
             std::uint8_t computed[16];
-            context.seal_in_place(nonce, t.aad, sealed, computed);
+            context.seal(GetParam(), nonce, t.aad, t.msg, sealed, computed);
             EXPECT_EQ(sealed, t.ct) << t.id;
             EXPECT_EQ(std::vector<std::uint8_t>(computed, computed + 16), t.tag) << t.id;
         } else {
             ++invalid;
             ASSERT_EQ(t.result, "invalid") << t.id;
-            EXPECT_FALSE(opened) << t.id;
-            EXPECT_EQ(buffer, std::vector<std::uint8_t>(buffer.size(), 0)) << "unverified plaintext left behind";
+            EXPECT_FALSE(authentic) << t.id;
+            EXPECT_EQ(opened, std::vector<std::uint8_t>(opened.size(), 0)) << "unverified plaintext left behind";
         }
     }
     EXPECT_EQ(valid, 39u);
     EXPECT_EQ(invalid, 27u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Aes256GcmPath, ::testing::Values(Path::Precomputed, Path::Library),
+                         [](const ::testing::TestParamInfo<Path>& path) {
+                             return path.param == Path::Precomputed ? "Precomputed" : "Library";
+                         });
+
+// Both paths must be interchangeable at every size, since the size alone
+// picks one for sealing and opening independently.
+TEST(Aes256GcmPaths, AgreeAndOpenEachOther)
+{
+    if (!Aes256GcmContext::precomputed_available()) GTEST_SKIP() << "this processor has only one path";
+    std::mt19937 rng(3);
+    auto random = [&](std::size_t n) {
+        std::vector<std::uint8_t> bytes(n);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        return bytes;
+    };
+    const auto key = random(32);
+    const Aes256GcmContext context(std::span<const std::uint8_t, 32>(key.data(), 32));
+    std::vector<std::size_t> sizes;
+    for (std::size_t n = 0; n <= 600; n += 7) sizes.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 1024u, 4099u, 16384u}) sizes.push_back(n);
+    for (std::size_t n : sizes) {
+        const auto nonce_bytes = random(12), aad = random(n % 270), plaintext = random(n);
+        const auto nonce = std::span<const std::uint8_t, 12>(nonce_bytes.data(), 12);
+        std::vector<std::uint8_t> fast(n), wide(n);
+        std::array<std::uint8_t, 16> fast_tag, wide_tag;
+        context.seal(Path::Precomputed, nonce, aad, plaintext, fast, fast_tag);
+        context.seal(Path::Library, nonce, aad, plaintext, wide, wide_tag);
+        ASSERT_EQ(fast, wide) << n;
+        ASSERT_EQ(fast_tag, wide_tag) << n;
+
+        std::vector<std::uint8_t> in_place = plaintext;
+        std::array<std::uint8_t, 16> in_place_tag;
+        context.seal(nonce, aad, in_place, in_place, in_place_tag);
+        ASSERT_EQ(in_place, fast) << n;
+        ASSERT_EQ(in_place_tag, fast_tag) << n;
+
+        for (const Path path : {Path::Precomputed, Path::Library}) {
+            std::vector<std::uint8_t> opened(n);
+            ASSERT_TRUE(context.open(path, nonce, aad, fast, opened, fast_tag)) << n;
+            ASSERT_EQ(opened, plaintext) << n;
+            auto forged_tag = fast_tag;
+            forged_tag[n % 16] ^= 0x80;
+            ASSERT_FALSE(context.open(path, nonce, aad, fast, opened, forged_tag)) << n;
+            ASSERT_EQ(opened, std::vector<std::uint8_t>(n, 0)) << n;
+        }
+    }
 }
 
 }  // namespace

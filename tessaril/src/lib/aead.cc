@@ -1,7 +1,5 @@
 #include "lib/aead.h"
 
-#include <cstring>
-
 #include "xchacha_backend/xchacha20poly1305.h"
 
 namespace tessaril {
@@ -9,14 +7,15 @@ namespace tessaril {
 Buffer aead_seal(const CipherState& state, std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
                  std::span<const std::uint8_t> plaintext)
 {
+    // The cipher writes straight from the caller's plaintext into the final
+    // buffer: one allocation and one pass, no separate copy to encrypt in place.
     Buffer sealed = Buffer::uninitialized(sealed_size(plaintext.size()));
-    if (!plaintext.empty()) std::memcpy(sealed.data(), plaintext.data(), plaintext.size());
     const auto body = sealed.span().first(plaintext.size());
     const auto tag = sealed.span().subspan(plaintext.size()).first<TAG_BYTES>();
     if (state.backend() == Backend::AES256_GCM) {
-        state.aes().seal_in_place(nonce.first<AES_NONCE_BYTES>(), aad, body, tag);
+        state.aes().seal(nonce.first<AES_NONCE_BYTES>(), aad, plaintext, body, tag);
     } else {
-        xchacha_seal_in_place(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, body, tag);
+        xchacha_seal(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, plaintext, body, tag);
     }
     return sealed;
 }
@@ -26,15 +25,17 @@ Result<Buffer> aead_open(const CipherState& state, std::span<const std::uint8_t>
 {
     if (sealed.size() < TAG_BYTES) return std::unexpected(ErrorKind::Tampered);
     const std::size_t body_size = sealed.size() - TAG_BYTES;
-    Buffer plaintext = Buffer::copy_of(sealed);
-    const auto body = plaintext.span().first(body_size);
+    const auto ciphertext = sealed.first(body_size);
     const auto tag = sealed.subspan(body_size).first<TAG_BYTES>();
+    // The plaintext buffer is the open's own; the adapters leave no
+    // plaintext in it when the tag fails.
+    Buffer plaintext = Buffer::uninitialized(body_size);
     const bool authentic =
         state.backend() == Backend::AES256_GCM
-            ? state.aes().open_in_place(nonce.first<AES_NONCE_BYTES>(), aad, body, tag)
-            : xchacha_open_in_place(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, body, tag);
+            ? state.aes().open(nonce.first<AES_NONCE_BYTES>(), aad, ciphertext, plaintext.span(), tag)
+            : xchacha_open(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, ciphertext,
+                           plaintext.span(), tag);
     if (!authentic) return std::unexpected(ErrorKind::Tampered);
-    plaintext.truncate(body_size);
     return plaintext;
 }
 

@@ -1,5 +1,7 @@
 #include "xchacha_backend/xchacha20poly1305.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "testing/wycheproof.h"
@@ -7,7 +9,9 @@
 namespace tessaril {
 namespace {
 
-TEST(XChaCha20Poly1305, WycheproofVectors)
+class XChaChaPaths : public ::testing::TestWithParam<XChaChaPath> {};
+
+TEST_P(XChaChaPaths, WycheproofVectors)
 {
     const auto cases = testing::load_wycheproof("xchacha20_poly1305_test.json", 256, 192);
     if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
@@ -17,28 +21,75 @@ TEST(XChaCha20Poly1305, WycheproofVectors)
         const auto key = std::span<const std::uint8_t, 32>(t.key.data(), 32);
         const auto nonce = std::span<const std::uint8_t, 24>(t.iv.data(), 24);
         const auto tag = std::span<const std::uint8_t, 16>(t.tag.data(), 16);
-        std::vector<std::uint8_t> buffer = t.ct;
-        const bool opened = xchacha_open_in_place(key, nonce, t.aad, buffer, tag);
+        std::vector<std::uint8_t> opened(t.ct.size(), 0xEE);
+        const bool authentic = xchacha_open(GetParam(), key, nonce, t.aad, t.ct, opened, tag);
         if (t.result == "valid") {
             ++valid;
-            ASSERT_TRUE(opened) << t.id;
-            EXPECT_EQ(buffer, t.msg) << t.id;
-            std::vector<std::uint8_t> sealed = t.msg;
+            ASSERT_TRUE(authentic) << t.id;
+            EXPECT_EQ(opened, t.msg) << t.id;
+            std::vector<std::uint8_t> sealed(t.msg.size());
             std::uint8_t computed[16];
-            xchacha_seal_in_place(key, nonce, t.aad, sealed, computed);
+            xchacha_seal(GetParam(), key, nonce, t.aad, t.msg, sealed, computed);
             EXPECT_EQ(sealed, t.ct) << t.id;
             EXPECT_EQ(std::vector<std::uint8_t>(computed, computed + 16), t.tag) << t.id;
         } else {
             ++invalid;
             ASSERT_EQ(t.result, "invalid") << t.id;
-            EXPECT_FALSE(opened) << t.id;
-            // The library verifies first and then clears the output.
-            EXPECT_TRUE(buffer == t.ct || buffer == std::vector<std::uint8_t>(buffer.size(), 0))
-                << "unverified plaintext left behind";
+            EXPECT_FALSE(authentic) << t.id;
+            for (std::uint8_t b : opened) ASSERT_TRUE(b == 0 || b == 0xEE) << "unverified plaintext left behind";
         }
     }
     EXPECT_EQ(valid, 246u);
     EXPECT_EQ(invalid, 60u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, XChaChaPaths, ::testing::Values(XChaChaPath::Combined, XChaChaPath::Split),
+                         [](const ::testing::TestParamInfo<XChaChaPath>& path) {
+                             return path.param == XChaChaPath::Combined ? "Combined" : "Split";
+                         });
+
+// The size picks a path for sealing and for opening independently, so both
+// must agree at every size, including across the switch-over.
+TEST(XChaChaPathsAgree, AtEverySize)
+{
+    std::mt19937 rng(5);
+    auto random = [&](std::size_t n) {
+        std::vector<std::uint8_t> bytes(n);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        return bytes;
+    };
+    std::vector<std::size_t> sizes;
+    for (std::size_t n = 0; n <= 600; n += 7) sizes.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 1024u, 4099u, 16384u}) sizes.push_back(n);
+    for (std::size_t n : sizes) {
+        const auto key_bytes = random(32), nonce_bytes = random(24), aad = random(n % 270), plaintext = random(n);
+        const auto key = std::span<const std::uint8_t, 32>(key_bytes.data(), 32);
+        const auto nonce = std::span<const std::uint8_t, 24>(nonce_bytes.data(), 24);
+        std::vector<std::uint8_t> combined(n), split(n);
+        std::array<std::uint8_t, 16> combined_tag, split_tag;
+        xchacha_seal(XChaChaPath::Combined, key, nonce, aad, plaintext, combined, combined_tag);
+        xchacha_seal(XChaChaPath::Split, key, nonce, aad, plaintext, split, split_tag);
+        ASSERT_EQ(combined, split) << n;
+        ASSERT_EQ(combined_tag, split_tag) << n;
+
+        std::vector<std::uint8_t> in_place = plaintext;
+        std::array<std::uint8_t, 16> in_place_tag;
+        xchacha_seal(key, nonce, aad, in_place, in_place, in_place_tag);
+        ASSERT_EQ(in_place, combined) << n;
+        ASSERT_EQ(in_place_tag, combined_tag) << n;
+
+        for (const XChaChaPath path : {XChaChaPath::Combined, XChaChaPath::Split}) {
+            std::vector<std::uint8_t> opened(n);
+            ASSERT_TRUE(xchacha_open(path, key, nonce, aad, combined, opened, combined_tag)) << n;
+            ASSERT_EQ(opened, plaintext) << n;
+            if (n == 0) continue;
+            auto forged = combined;
+            forged[n / 2] ^= 1;
+            std::vector<std::uint8_t> refused(n, 0xEE);
+            ASSERT_FALSE(xchacha_open(path, key, nonce, aad, forged, refused, combined_tag)) << n;
+            for (std::uint8_t b : refused) ASSERT_TRUE(b == 0 || b == 0xEE) << n;
+        }
+    }
 }
 
 }  // namespace
