@@ -40,5 +40,26 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8Case{"ab\xE2\x82", Utf8Fault{2, 0}},                  // ends mid-sequence
                       Utf8Case{"\xF0\x9F", Utf8Fault{0, 0}}, Utf8Case{"\xE0\x80", Utf8Fault{0, 1}}));
 
+// Long ASCII runs are skipped a block at a time: a fault must be found at
+// its exact offset wherever it falls in or after a block, also when the scan
+// re-enters the blocks after a multi-byte character.
+TEST(Utf8LongText, FaultFoundAtEveryOffset)
+{
+    for (std::size_t pos = 0; pos < 300; ++pos) {
+        std::string text(300, 'a');
+        text[pos] = '\xFF';
+        const auto fault = find_utf8_fault(testing::as_bytes(text));
+        ASSERT_TRUE(fault.has_value()) << pos;
+        EXPECT_EQ(fault->index, pos);
+
+        std::string mixed = std::string(pos, 'a') + "\xC3\xA9" + std::string(150, 'b') + "\xE2\x82";
+        const auto cut = find_utf8_fault(testing::as_bytes(mixed));
+        ASSERT_TRUE(cut.has_value()) << pos;
+        EXPECT_EQ(cut->index, pos + 152);
+        EXPECT_EQ(cut->length, 0u);
+        EXPECT_TRUE(is_valid_utf8(testing::as_bytes(mixed.substr(0, mixed.size() - 2))));
+    }
+}
+
 }  // namespace
 }  // namespace tessaril
