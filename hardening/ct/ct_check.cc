@@ -1,0 +1,320 @@
+// Constant-time check of the engine's own secret-handling code, run under
+// valgrind memcheck. Secret inputs are marked undefined with memcheck's
+// client requests; memcheck then reports every conditional branch and every
+// memory address computed from them. Each probe runs one routine on secret
+// data and counts the reports it caused.
+//
+//   valgrind --tool=memcheck ./ct_check          (scripts/stage-ct does this)
+//
+// Probes marked "must flag" are deliberately leaky controls: if memcheck
+// does not report them, the check is blind and fails.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <valgrind/memcheck.h>
+
+#include "lib/aead.h"
+#include "lib/base64url.h"
+#include "lib/buffer.h"
+#include "lib/cipher_state.h"
+#include "lib/utf8.h"
+
+#if __has_include("lib/base64url_kernels.h")
+#include "lib/base64url_kernels.h"
+#define HAVE_KERNELS 1
+#endif
+
+namespace {
+
+using namespace tessaril;
+
+template <class T>
+void secret(T* p, std::size_t n)
+{
+    (void)VALGRIND_MAKE_MEM_UNDEFINED(p, n * sizeof(T));
+}
+
+template <class T>
+void declassify(T* p, std::size_t n)
+{
+    (void)VALGRIND_MAKE_MEM_DEFINED(p, n * sizeof(T));
+}
+
+std::mt19937_64 rng(7);
+
+std::vector<std::uint8_t> random_bytes(std::size_t n)
+{
+    std::vector<std::uint8_t> v(n);
+    for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+    return v;
+}
+
+// Lengths that reach every tail case and the wide kernels' block sizes.
+std::vector<std::size_t> lengths()
+{
+    std::vector<std::size_t> n;
+    for (std::size_t i = 0; i <= 100; ++i) n.push_back(i);
+    for (std::size_t i : {191u, 192u, 193u, 255u, 256u, 257u, 383u, 384u, 385u, 1000u, 4096u, 16400u}) n.push_back(i);
+    return n;
+}
+
+// Every probe returns the number of reports it expects memcheck to make
+// (nullopt when its result was wrong); a control expects "at least one".
+using Expectation = std::optional<unsigned>;
+constexpr unsigned AT_LEAST_ONE = ~0u;
+constexpr unsigned NOT_GATED = ~0u - 1;
+
+// ---- controls: each must be flagged ---------------------------------------
+
+// An early-exit comparison, the classic timing leak.
+[[gnu::noinline]] bool control_branchy_compare(const std::uint8_t* a, const std::uint8_t* b, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+// A lookup table indexed by the secret, the classic cache leak.
+[[gnu::noinline]] char control_table_lookup(std::uint8_t v)
+{
+    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    return table[v & 63];
+}
+
+Expectation probe_control_branch()
+{
+    auto a = random_bytes(32), b = a;
+    secret(a.data(), a.size());
+    bool same = control_branchy_compare(a.data(), b.data(), a.size());
+    declassify(&same, 1);
+    return same ? Expectation(AT_LEAST_ONE) : std::nullopt;
+}
+
+Expectation probe_control_lookup()
+{
+    auto a = random_bytes(32);
+    secret(a.data(), a.size());
+    char out[32];
+    for (std::size_t i = 0; i < 32; ++i) out[i] = control_table_lookup(a[i]);
+    declassify(out, 32);
+    return AT_LEAST_ONE;
+}
+
+// ---- the engine's routines ------------------------------------------------
+
+template <class Encode>
+Expectation encode_secret_bytes(Encode encode)
+{
+    for (std::size_t n : lengths()) {
+        auto bytes = random_bytes(n);
+        const std::string expected = base64url_encode(bytes);  // public run, for the result check
+        std::string out(base64url_encoded_size(n), '\0');
+        secret(bytes.data(), n);
+        encode(bytes, out.data());
+        declassify(out.data(), out.size());
+        if (out != expected) {
+            std::fprintf(stderr, "encoding of %zu secret bytes is wrong\n", n);
+            return std::nullopt;
+        }
+    }
+    return 0;
+}
+
+// Decodes valid text whose characters are secret, except those the decoder
+// must look at to find the padding: the last character, and the one before
+// it when the last is "=". For valid text what they show (where "=" sits)
+// follows from the field's length, which is public. The one thing decoding
+// may then reveal is its verdict, valid or not: exactly one reported branch
+// per call. A mapping that branched or looked up a table per character, or
+// a check that stopped at the first bad one, would add reports.
+template <class Decode>
+Expectation decode_secret_text(Decode decode)
+{
+    unsigned verdicts = 0;
+    for (std::size_t n : lengths()) {
+        const auto bytes = random_bytes(n);
+        std::string text = base64url_encode(bytes);
+        const std::size_t len = text.size();
+        const std::size_t kept_public = len == 0 ? 0 : text[len - 1] != '=' ? 1 : text[len - 2] != '=' ? 2 : 2;
+        secret(text.data(), len - kept_public);
+        std::optional<Buffer> got = decode(std::string_view(text));
+        if (len > kept_public) ++verdicts;
+        if (!got) {
+            std::fprintf(stderr, "decoding of %zu secret bytes refused\n", n);
+            return std::nullopt;
+        }
+        declassify(got->data(), got->size());
+        if (!std::equal(got->data(), got->data() + got->size(), bytes.begin(), bytes.end())) {
+            std::fprintf(stderr, "decoding of %zu secret bytes is wrong\n", n);
+            return std::nullopt;
+        }
+    }
+    return verdicts;
+}
+
+Expectation probe_encode()
+{
+    return encode_secret_bytes([](std::span<const std::uint8_t> in, char* out) { base64url_encode_into(in, out); });
+}
+
+Expectation probe_decode()
+{
+    return decode_secret_text([](std::string_view text) { return base64url_decode(text); });
+}
+
+Expectation probe_wipe()
+{
+    for (std::size_t n : {1u, 7u, 16u, 32u, 33u, 1000u}) {
+        auto bytes = random_bytes(n);
+        secret(bytes.data(), n);
+        secure_wipe(bytes);
+        // The wipe must have written every byte: zeros are defined data, and
+        // an unwritten secret byte would be reported here.
+        (void)VALGRIND_CHECK_MEM_IS_DEFINED(bytes.data(), n);
+        if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; })) return std::nullopt;
+    }
+    return 0;
+}
+
+// Key derivation, cipher state construction (with the XChaCha20-Poly1305 key
+// moved and wiped) and destruction, from a secret 128-bit key.
+Expectation probe_cipher_state()
+{
+    for (Backend backend : {Backend::AES256_GCM, Backend::XCHACHA20_POLY1305}) {
+        for (int round = 0; round < 4; ++round) {
+            KeyValue key = (KeyValue{rng()} << 64) | rng();
+            secret(&key, 1);
+            DerivedKey derived = derive_aead_key(backend, key);
+            secure_wipe(derived);
+            CipherState state = CipherState::build(backend, key);
+            CipherState moved(std::move(state));
+            (void)moved.backend();
+        }
+    }
+    return 0;
+}
+
+// Sealing: the key and the plaintext are secret; the ciphertext and tag are
+// public once written. Sizes cover the short and the long path of each
+// backend.
+Expectation probe_seal()
+{
+    for (Backend backend : {Backend::AES256_GCM, Backend::XCHACHA20_POLY1305}) {
+        KeyValue key = (KeyValue{rng()} << 64) | rng();
+        secret(&key, 1);
+        const CipherState state = CipherState::build(backend, key);
+        for (std::size_t n : {0u, 1u, 16u, 100u, 1000u, 4096u, 16384u}) {
+            auto plaintext = random_bytes(n);
+            const auto nonce = random_bytes(nonce_size(backend));
+            const auto aad = random_bytes(17);
+            secret(plaintext.data(), n);
+            Buffer sealed = aead_seal(state, nonce, aad, plaintext);
+            declassify(sealed.data(), sealed.size());
+        }
+    }
+    return 0;
+}
+
+// The UTF-8 test of a plaintext branches on its bytes (it has to find where
+// sequences start). It runs on every sealed and every opened plaintext, so
+// the count is printed for the record; it does not decide the outcome.
+Expectation probe_utf8()
+{
+    for (std::size_t n : {16u, 1000u}) {
+        std::string text;
+        while (text.size() < n) text += "plain ASCII, gr\u00fc\u00dfe, \u2014 ";
+        secret(text.data(), text.size());
+        bool valid = is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        declassify(&valid, 1);
+        if (!valid) return std::nullopt;
+    }
+    return NOT_GATED;
+}
+
+struct Probe {
+    std::string name;
+    std::function<Expectation()> run;
+};
+
+std::vector<Probe> probes()
+{
+    std::vector<Probe> list = {
+        {"control: early-exit comparison", probe_control_branch},
+        {"control: table lookup", probe_control_lookup},
+        {"base64url_encode_into of secret bytes", probe_encode},
+        {"base64url_decode of secret text", probe_decode},
+        {"secure_wipe of secret bytes", probe_wipe},
+        {"key derivation and cipher state from a secret key", probe_cipher_state},
+        {"aead_seal of a secret plaintext under a secret key", probe_seal},
+        {"UTF-8 test of a secret plaintext", probe_utf8},
+    };
+#ifdef HAVE_KERNELS
+    for (const base64url_detail::Kernels* kernels : base64url_detail::available_kernels()) {
+        const std::string suffix = std::string(" (") + kernels->name + " kernels)";
+        list.push_back({"encode of secret bytes" + suffix, [kernels] {
+                            return encode_secret_bytes([kernels](std::span<const std::uint8_t> in, char* out) {
+                                base64url_detail::encode_into_with(*kernels, in, out);
+                            });
+                        }});
+        list.push_back({"decode of secret text" + suffix, [kernels] {
+                            return decode_secret_text([kernels](std::string_view text) {
+                                return base64url_detail::decode_with(*kernels, text);
+                            });
+                        }});
+    }
+#endif
+    return list;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!RUNNING_ON_VALGRIND) {
+        std::fprintf(stderr, "ct_check: run me under valgrind --tool=memcheck; outside it nothing is checked\n");
+        return 2;
+    }
+    // With an argument, run only the probes whose names contain it.
+    const std::string_view only = argc > 1 ? argv[1] : "";
+    int failures = 0;
+    unsigned in_probes = 0;
+    const unsigned at_start = VALGRIND_COUNT_ERRORS;
+    for (const Probe& probe : probes()) {
+        if (!only.empty() && probe.name.find(only) == std::string::npos) continue;
+        VALGRIND_PRINTF("ct-probe-begin %s\n", probe.name.c_str());
+        const unsigned before = VALGRIND_COUNT_ERRORS;
+        const Expectation expected = probe.run();
+        const unsigned reports = VALGRIND_COUNT_ERRORS - before;
+        in_probes += reports;
+        VALGRIND_PRINTF("ct-probe-end %s\n", probe.name.c_str());
+        bool ok = false;
+        std::string wanted = "wrong result";
+        if (expected == AT_LEAST_ONE) {
+            ok = reports > 0;
+            wanted = "control, at least 1 expected";
+        } else if (expected == NOT_GATED) {
+            ok = true;
+            wanted = "branches on the text by design; not gated";
+        } else if (expected) {
+            ok = reports == *expected;
+            wanted = std::to_string(*expected) + " expected";
+        }
+        std::printf("%-4s %-55s %5u report(s), %s\n", ok ? "ok" : "FAIL", probe.name.c_str(), reports, wanted.c_str());
+        if (!ok) ++failures;
+    }
+    // Memcheck reports outside the probes are real memory errors.
+    if (const unsigned stray = VALGRIND_COUNT_ERRORS - at_start - in_probes; stray != 0) {
+        std::printf("FAIL %u memcheck report(s) outside the probes\n", stray);
+        ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
