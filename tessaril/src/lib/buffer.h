@@ -22,8 +22,6 @@ public:
         return b;
     }
 
-    static Buffer copy_of(std::span<const std::uint8_t> bytes);
-
     Buffer(Buffer&& other) noexcept : bytes_(std::move(other.bytes_)), size_(other.size_) { other.size_ = 0; }
     Buffer& operator=(Buffer&& other) noexcept
     {
@@ -41,12 +39,6 @@ public:
     bool empty() const noexcept { return size_ == 0; }
     std::span<std::uint8_t> span() noexcept { return {bytes_.get(), size_}; }
     std::span<const std::uint8_t> span() const noexcept { return {bytes_.get(), size_}; }
-
-    // Shortens the visible length; the allocation is kept.
-    void truncate(std::size_t size) noexcept
-    {
-        if (size < size_) size_ = size;
-    }
 
 private:
     std::unique_ptr<std::uint8_t[]> bytes_;
