@@ -124,7 +124,9 @@ void Aes256GcmContext::seal(Path path, std::span<const std::uint8_t, 12> nonce, 
                             std::span<std::uint8_t, 16> tag) const
 {
     if (path == Path::Precomputed) {
-        if (crypto_aead_aes256gcm_encrypt_detached_afternm(ciphertext.data(), tag.data(), nullptr, plaintext.data(),
+        std::uint8_t spare;
+        if (crypto_aead_aes256gcm_encrypt_detached_afternm(non_null_data(ciphertext, spare), tag.data(), nullptr,
+                                                           plaintext.data(),
                                                            plaintext.size(), aad.data(), aad.size(), nullptr,
                                                            nonce.data(), &impl_->precomputed) != 0) {
             cipher_limits_broken();
@@ -150,7 +152,9 @@ bool Aes256GcmContext::open(Path path, std::span<const std::uint8_t, 12> nonce, 
     // is wiped here, whatever the library already did with it.
     bool authentic;
     if (path == Path::Precomputed) {
-        authentic = crypto_aead_aes256gcm_decrypt_detached_afternm(plaintext.data(), nullptr, ciphertext.data(),
+        const std::uint8_t spare = 0;
+        authentic = crypto_aead_aes256gcm_decrypt_detached_afternm(plaintext.data(), nullptr,
+                                                                  non_null_data(ciphertext, spare),
                                                                   ciphertext.size(), tag.data(), aad.data(),
                                                                   aad.size(), nonce.data(), &impl_->precomputed) == 0;
     } else {

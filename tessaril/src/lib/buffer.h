@@ -45,6 +45,17 @@ private:
     std::size_t size_ = 0;
 };
 
+// The address of |bytes|, or of |spare| when they are empty: for library
+// calls that declare their buffer arguments non-null even for zero bytes.
+inline std::uint8_t* non_null_data(std::span<std::uint8_t> bytes, std::uint8_t& spare) noexcept
+{
+    return bytes.empty() ? &spare : bytes.data();
+}
+inline const std::uint8_t* non_null_data(std::span<const std::uint8_t> bytes, const std::uint8_t& spare) noexcept
+{
+    return bytes.empty() ? &spare : bytes.data();
+}
+
 // Overwrites |bytes| with zeros in a way the compiler may not drop as a dead store.
 void secure_wipe(std::span<std::uint8_t> bytes) noexcept;
 

@@ -119,7 +119,8 @@ void xchacha_seal(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::
 {
     ensure_sodium_initialised();
     if (path == XChaChaPath::Combined) {
-        if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(ciphertext.data(), tag.data(), nullptr,
+        std::uint8_t spare;
+        if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(non_null_data(ciphertext, spare), tag.data(), nullptr,
                                                                 plaintext.data(), plaintext.size(), aad.data(),
                                                                 aad.size(), nullptr, nonce.data(), key.data()) != 0) {
             cipher_limits_broken();
@@ -144,7 +145,9 @@ bool xchacha_open(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::
     ensure_sodium_initialised();
     if (path == XChaChaPath::Combined) {
         // Verifies the tag in constant time before decrypting anything.
-        return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(plaintext.data(), nullptr, ciphertext.data(),
+        const std::uint8_t spare = 0;
+        return crypto_aead_xchacha20poly1305_ietf_decrypt_detached(plaintext.data(), nullptr,
+                                                                   non_null_data(ciphertext, spare),
                                                                    ciphertext.size(), tag.data(), aad.data(),
                                                                    aad.size(), nonce.data(), key.data()) == 0;
     }
