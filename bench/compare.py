@@ -26,15 +26,13 @@ from __future__ import annotations
 
 import argparse
 import base64
-import gc
 import json
 import os
 import platform
 import resource
 import statistics
 import sys
-import time
-from collections.abc import Callable
+import timeit
 from dataclasses import dataclass
 
 import nacl.bindings
@@ -92,78 +90,75 @@ TARGETS = [
 ]
 
 
-def build_cases(size: int) -> dict[tuple[str, str], Callable[[], object]]:
-    """Returns a zero-argument callable per (implementation, operation).
+def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
+    """Returns a timer per (implementation, operation) that runs exactly that call.
 
-    Each decrypt case opens a token or ciphertext made beforehand by the
-    matching encrypt case, and is checked once to give back the payload.
+    The calls are compiled as statements, so that no wrapper adds its own
+    call to the time. Each decrypt case opens a token or ciphertext made
+    beforehand, and is checked once to give back the payload.
     """
     data = b"x" * size
     key128 = int.from_bytes(os.urandom(16), "big")
-    aes_key, chacha_key, nacl_key = AESGCM.generate_key(256), ChaCha20Poly1305.generate_key(), os.urandom(32)
-    nonce12, nonce24 = os.urandom(12), os.urandom(24)
-
-    ours_aes = tessarils.Tessaril(tessarils.Backend.AES256_GCM, key=key128)
-    ours_xchacha = tessarils.Tessaril(tessarils.Backend.XCHACHA20_POLY1305, key=key128)
-    fernet = Fernet(Fernet.generate_key())
-    aesgcm = AESGCM(aes_key)
-    chacha = ChaCha20Poly1305(chacha_key)
-    nacl_encrypt = nacl.bindings.crypto_aead_xchacha20poly1305_ietf_encrypt
-    nacl_decrypt = nacl.bindings.crypto_aead_xchacha20poly1305_ietf_decrypt
+    aesgcm = AESGCM(AESGCM.generate_key(256))
     urandom, b64encode, b64decode = os.urandom, base64.urlsafe_b64encode, base64.urlsafe_b64decode
 
-    def hand_rolled_encrypt() -> bytes:
+    def hand_rolled_encrypt(data: bytes) -> bytes:
         nonce = urandom(12)
         return b64encode(nonce + aesgcm.encrypt(nonce, data, None))
 
-    hand_rolled_token = hand_rolled_encrypt()
-
-    def hand_rolled_decrypt() -> bytes:
-        raw = b64decode(hand_rolled_token)
+    def hand_rolled_decrypt(token: bytes) -> bytes:
+        raw = b64decode(token)
         return aesgcm.decrypt(raw[:12], raw[12:], None)
 
-    aes_token, xchacha_token = ours_aes.encrypt(data), ours_xchacha.encrypt(data)
-    fernet_token = fernet.encrypt(data)
-    aesgcm_sealed = aesgcm.encrypt(nonce12, data, CONTEXT)
-    chacha_sealed = chacha.encrypt(nonce12, data, CONTEXT)
-    nacl_sealed = nacl_encrypt(data, CONTEXT, nonce24, nacl_key)
-
-    cases = {
-        (OURS_AES, "encrypt"): lambda: ours_aes.encrypt(data),
-        (OURS_AES, "decrypt"): lambda: ours_aes.decrypt(aes_token),
-        (OURS_XCHACHA, "encrypt"): lambda: ours_xchacha.encrypt(data),
-        (OURS_XCHACHA, "decrypt"): lambda: ours_xchacha.decrypt(xchacha_token),
-        (FERNET, "encrypt"): lambda: fernet.encrypt(data),
-        (FERNET, "decrypt"): lambda: fernet.decrypt(fernet_token),
-        (HAND_ROLLED, "encrypt"): hand_rolled_encrypt,
-        (HAND_ROLLED, "decrypt"): hand_rolled_decrypt,
-        (BARE_AESGCM, "encrypt"): lambda: aesgcm.encrypt(nonce12, data, CONTEXT),
-        (BARE_AESGCM, "decrypt"): lambda: aesgcm.decrypt(nonce12, aesgcm_sealed, CONTEXT),
-        (BARE_CHACHA, "encrypt"): lambda: chacha.encrypt(nonce12, data, CONTEXT),
-        (BARE_CHACHA, "decrypt"): lambda: chacha.decrypt(nonce12, chacha_sealed, CONTEXT),
-        (BARE_NACL, "encrypt"): lambda: nacl_encrypt(data, CONTEXT, nonce24, nacl_key),
-        (BARE_NACL, "decrypt"): lambda: nacl_decrypt(nacl_sealed, CONTEXT, nonce24, nacl_key),
+    names = {
+        "data": data,
+        "context": CONTEXT,
+        "nonce12": os.urandom(12),
+        "nonce24": os.urandom(24),
+        "ours_aes": tessarils.Tessaril(tessarils.Backend.AES256_GCM, key=key128),
+        "ours_xchacha": tessarils.Tessaril(tessarils.Backend.XCHACHA20_POLY1305, key=key128),
+        "fernet": Fernet(Fernet.generate_key()),
+        "aesgcm": aesgcm,
+        "chacha": ChaCha20Poly1305(ChaCha20Poly1305.generate_key()),
+        "nacl_key": os.urandom(32),
+        "nacl_encrypt": nacl.bindings.crypto_aead_xchacha20poly1305_ietf_encrypt,
+        "nacl_decrypt": nacl.bindings.crypto_aead_xchacha20poly1305_ietf_decrypt,
+        "hand_rolled_encrypt": hand_rolled_encrypt,
+        "hand_rolled_decrypt": hand_rolled_decrypt,
     }
-    for (name, operation), case in cases.items():
-        if operation == "decrypt" and case() != data:
+    encrypt = {
+        OURS_AES: "ours_aes.encrypt(data)",
+        OURS_XCHACHA: "ours_xchacha.encrypt(data)",
+        FERNET: "fernet.encrypt(data)",
+        HAND_ROLLED: "hand_rolled_encrypt(data)",
+        BARE_AESGCM: "aesgcm.encrypt(nonce12, data, context)",
+        BARE_CHACHA: "chacha.encrypt(nonce12, data, context)",
+        BARE_NACL: "nacl_encrypt(data, context, nonce24, nacl_key)",
+    }
+    decrypt = {
+        OURS_AES: "ours_aes.decrypt(sealed)",
+        OURS_XCHACHA: "ours_xchacha.decrypt(sealed)",
+        FERNET: "fernet.decrypt(sealed)",
+        HAND_ROLLED: "hand_rolled_decrypt(sealed)",
+        BARE_AESGCM: "aesgcm.decrypt(nonce12, sealed, context)",
+        BARE_CHACHA: "chacha.decrypt(nonce12, sealed, context)",
+        BARE_NACL: "nacl_decrypt(sealed, context, nonce24, nacl_key)",
+    }
+    cases = {}
+    for name in IMPLEMENTATIONS:
+        own = dict(names, sealed=eval(encrypt[name], dict(names)))
+        if eval(decrypt[name], dict(own)) != data:
             raise SystemExit(f"{name} decrypt does not give the payload back")
+        cases[(name, "encrypt")] = timeit.Timer(encrypt[name], globals=dict(names))
+        cases[(name, "decrypt")] = timeit.Timer(decrypt[name], globals=own)
     return cases
 
 
-def time_loop(case: Callable[[], object], loops: int) -> float:
-    """Seconds for |loops| calls of |case|."""
-    calls = range(loops)
-    start = time.perf_counter()
-    for _ in calls:
-        case()
-    return time.perf_counter() - start
-
-
-def calibrate(case: Callable[[], object], sample_seconds: float) -> int:
+def calibrate(timer: timeit.Timer, sample_seconds: float) -> int:
     """The number of calls that makes one sample last about |sample_seconds|."""
     loops = 1
     while True:
-        elapsed = time_loop(case, loops)
+        elapsed = timer.timeit(loops)
         if elapsed >= sample_seconds / 4:
             return max(1, round(loops * sample_seconds / elapsed))
         loops *= 4
@@ -171,22 +166,16 @@ def calibrate(case: Callable[[], object], sample_seconds: float) -> int:
 
 def measure(rounds: int, sample_seconds: float) -> dict[tuple[str, str, str], float]:
     """Median microseconds per call for every implementation, operation and size."""
-    cases = {
-        (name, operation, size_name): case
+    timers = {
+        (name, operation, size_name): timer
         for size_name, size in SIZES.items()
-        for (name, operation), case in build_cases(size).items()
+        for (name, operation), timer in build_cases(size).items()
     }
-    loops = {key: calibrate(case, sample_seconds) for key, case in cases.items()}
-    samples: dict[tuple[str, str, str], list[float]] = {key: [] for key in cases}
-    gc_was_enabled = gc.isenabled()
-    gc.disable()
-    try:
-        for _ in range(rounds):
-            for key, case in cases.items():
-                samples[key].append(time_loop(case, loops[key]) / loops[key] * 1e6)
-    finally:
-        if gc_was_enabled:
-            gc.enable()
+    loops = {key: calibrate(timer, sample_seconds) for key, timer in timers.items()}
+    samples: dict[tuple[str, str, str], list[float]] = {key: [] for key in timers}
+    for _ in range(rounds):
+        for key, timer in timers.items():  # timeit turns the garbage collector off while it times
+            samples[key].append(timer.timeit(loops[key]) / loops[key] * 1e6)
     return {key: statistics.median(values) for key, values in samples.items()}
 
 
