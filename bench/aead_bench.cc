@@ -86,8 +86,11 @@ struct XChaCha {
 
 int main(int argc, char** argv)
 {
-    std::vector<std::pair<std::string, Aes256GcmContext::Path>> aes_paths = {{"library", Aes256GcmContext::Path::Library}};
-    if (Aes256GcmContext::precomputed_available()) aes_paths.insert(aes_paths.begin(), {"precomputed", Aes256GcmContext::Path::Precomputed});
+    using AesPath = Aes256GcmContext::Path;
+    std::vector<std::pair<std::string, AesPath>> aes_paths = {{"library", AesPath::Library}};
+    if (Aes256GcmContext::precomputed_available()) {
+        aes_paths.insert(aes_paths.begin(), {"precomputed", AesPath::Precomputed});
+    }
     const std::pair<std::string, XChaChaPath> xchacha_paths[] = {{"combined", XChaChaPath::Combined},
                                                                  {"split", XChaChaPath::Split}};
     for (std::size_t size : SIZES) {

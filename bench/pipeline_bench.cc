@@ -31,7 +31,10 @@ std::span<const std::uint8_t> bytes_of(const std::string& text)
 // Reports allocations per call, counted over the timed loop.
 class AllocationsPerCall {
 public:
-    explicit AllocationsPerCall(benchmark::State& state) : state_(state), start_(tessaril::bench::allocation_counts()) {}
+    explicit AllocationsPerCall(benchmark::State& state)
+        : state_(state), start_(tessaril::bench::allocation_counts())
+    {
+    }
     ~AllocationsPerCall()
     {
         const auto end = tessaril::bench::allocation_counts();
