@@ -1,7 +1,8 @@
 #include "allocation_counter.h"
 
-#include <cstdlib>
-#include <new>
+#include <cstddef>
+
+#include "testing/allocation_counter.h"
 
 // glibc's own entry points, which the definitions below forward to. Defining
 // malloc in the executable interposes it for the shared libraries too.
@@ -13,7 +14,6 @@ void* __libc_realloc(void* pointer, std::size_t size);
 
 namespace {
 
-thread_local std::uint64_t news = 0;
 thread_local std::uint64_t mallocs = 0;
 
 }  // namespace
@@ -40,43 +40,11 @@ void* realloc(void* pointer, std::size_t size)
 
 }  // extern "C"
 
-void* operator new(std::size_t size)
-{
-    ++news;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
 namespace tessaril::bench {
 
 AllocationCounts allocation_counts() noexcept
 {
-    return {news, mallocs};
+    return {testing::operator_new_calls(), mallocs};
 }
 
 }  // namespace tessaril::bench

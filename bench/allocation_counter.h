@@ -9,7 +9,7 @@ namespace tessaril::bench {
 
 struct AllocationCounts {
     std::uint64_t news = 0;     // operator new
-    std::uint64_t mallocs = 0;  // malloc, calloc, realloc (operator new included)
+    std::uint64_t mallocs = 0;  // malloc, calloc, realloc (operator new's included)
 };
 
 [[nodiscard]] AllocationCounts allocation_counts() noexcept;

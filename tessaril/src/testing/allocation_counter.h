@@ -1,0 +1,24 @@
+// Counts the calls of operator new made by each thread, by replacing the
+// global operator new in the program that links allocation_counter.cc.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSARILS_COUNTS_ALLOCATIONS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define TESSARILS_COUNTS_ALLOCATIONS 0
+#endif
+#endif
+#ifndef TESSARILS_COUNTS_ALLOCATIONS
+#define TESSARILS_COUNTS_ALLOCATIONS 1  // a sanitizer that owns operator new turns counting off
+#endif
+
+namespace tessaril::testing {
+
+// Calls of operator new (all forms but the aligned ones) made by this thread
+// so far; always 0 where counting is off.
+[[nodiscard]] std::uint64_t operator_new_calls() noexcept;
+
+}  // namespace tessaril::testing
