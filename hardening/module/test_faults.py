@@ -1,0 +1,73 @@
+"""The module's answers when its surroundings fail: the random source, the
+clock and the environment."""
+
+import os
+
+import pytest
+
+from conftest import run_python
+from tessarils import Backend, Tessaril
+
+RANDOM_UNAVAILABLE = "operating system randomness is unavailable"
+EXPIRED = "token has expired"
+KEY_ENV_INVALID = "the value of key_env is invalid"
+
+
+@pytest.mark.parametrize("mode", [1, 2], ids=["fails", "falls short"])
+def test_random_source_failure_is_reported_and_leaves_the_object_usable(shims, backend, mode):
+    name = str(backend).split(".")[1]
+    outcome = run_python(f"""
+        import ctypes, json
+        from tessarils import Backend, Tessaril
+        shim = ctypes.CDLL(None).tessarils_shim_getrandom
+        box = Tessaril(Backend.{name}, key=7)
+        before = box.encrypt(b"before")
+        shim({mode})
+        errors = []
+        for _ in range(20):
+            try:
+                box.encrypt(b"payload", expires_at=2**40, purpose="p")
+                errors.append(None)
+            except ValueError as error:
+                errors.append(str(error))
+        shim(0)
+        after = box.encrypt(b"after")
+        print(json.dumps({{"errors": sorted(set(map(str, errors))),
+                           "before": box.decrypt(before).decode(), "after": box.decrypt(after).decode(),
+                           "other": Tessaril(Backend.{name}, key=7).decrypt(after).decode()}}))
+    """, preload=shims["getrandom"])
+    assert outcome == {"errors": [RANDOM_UNAVAILABLE], "before": "before", "after": "after", "other": "after"}
+
+
+def test_clock_before_1970_expires_every_token_with_an_expiry(shims, backend):
+    box = Tessaril(backend, key=11)
+    with_expiry = [box.encrypt(b"e", expires_at=e) for e in (1, 1_700_000_000, 2**63, 2**64 - 1)]
+    without = [box.encrypt(b"n"), box.encrypt(b"n", purpose="admin")]
+    name = str(backend).split(".")[1]
+    outcome = run_python(f"""
+        import json, time
+        from tessarils import Backend, Tessaril
+        box = Tessaril(Backend.{name}, key=11)
+        def attempt(call, *args):
+            try:
+                return call(*args).decode()
+            except ValueError as error:
+                return str(error)
+        print(json.dumps({{"now": time.time(),
+                           "with": [attempt(box.decrypt, t) for t in {with_expiry!r}],
+                           "without": [attempt(box.decrypt, {without[0]!r}),
+                                       attempt(box.decrypt_for, {without[1]!r}, "admin")]}}))
+    """, prefix=["faketime", "1969-07-20 20:17:40"])
+    assert outcome["now"] < 0, "faketime did not move the clock before 1970"
+    assert outcome["with"] == [EXPIRED] * 4
+    assert outcome["without"] == ["n", "n"]
+
+
+@pytest.mark.parametrize("value", [b"\xff123", b"123\xc3", b"12\xed\xa0\x803", b"\xc0\xb1"],
+                         ids=["stray byte", "truncated", "surrogate", "overlong digit"])
+def test_key_env_value_that_is_not_utf8(monkeypatch, backend, value):
+    monkeypatch.setitem(os.environb, b"TESSARILS_HARDENING_KEY", value)
+    with pytest.raises(ValueError) as raised:
+        Tessaril(backend, key_env="TESSARILS_HARDENING_KEY")
+    assert str(raised.value) == KEY_ENV_INVALID
+    assert type(raised.value) is ValueError

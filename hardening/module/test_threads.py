@@ -1,0 +1,101 @@
+"""Many threads on shared objects, and the build-once cells of the module
+under concurrent first import and re-execution."""
+
+import os
+import random
+import threading
+import time
+
+from conftest import run_python
+from tessarils import Backend, Tessaril
+
+THREADS = 16
+SECONDS = float(os.environ.get("TESSARILS_STRESS_SECONDS", "8"))
+KEYS = [1, 2**128 - 1, 0x0123456789ABCDEF_FEDCBA9876543210]
+BACKENDS = [Backend.AES256_GCM, Backend.XCHACHA20_POLY1305]
+
+
+def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
+    shared = {(int(b), k): Tessaril(b, key=k) for b in BACKENDS for k in KEYS}
+    # Tokens travel between threads: each thread opens what others sealed.
+    mailbox = []
+    mailbox_lock = threading.Lock()
+    barrier = threading.Barrier(THREADS)
+    deadline = time.monotonic() + SECONDS
+    failures, operations = [], [0] * THREADS
+
+    def work(index):
+        rng = random.Random(index)
+        try:
+            barrier.wait()
+            while time.monotonic() < deadline:
+                backend, key = rng.choice(BACKENDS), rng.choice(KEYS)
+                box = shared[(int(backend), key)]
+                fresh = Tessaril(backend, key=key)  # construction races with use of the shared ones
+                payload = "".join(rng.choice("abc\u00e9\u2014\U0001f510") for _ in range(rng.randrange(64))).encode()
+                purpose = rng.choice([None, "admin", "p" * 255])
+                token = box.encrypt(payload, expires_at=rng.choice([None, 2**40]), purpose=purpose)
+                opened = fresh.decrypt(token) if purpose is None else fresh.decrypt_for(token, purpose)
+                assert opened == payload, "a token opened to another plaintext"
+                try:
+                    box.decrypt_for(token, "other")
+                    raise AssertionError("opened for the wrong purpose")
+                except ValueError as error:
+                    assert str(error) == "token was not minted for the expected purpose"
+                with mailbox_lock:
+                    mailbox.append((int(backend), key, purpose, payload, token))
+                    theirs = mailbox[rng.randrange(len(mailbox))]
+                    if len(mailbox) > 256:
+                        del mailbox[:128]
+                b, k, p, expected, foreign = theirs
+                other = shared[(b, k)]
+                got = other.decrypt(foreign) if p is None else other.decrypt_for(foreign, p)
+                assert got == expected, "a token from another thread opened to another plaintext"
+                operations[index] += 1
+        except BaseException as error:  # noqa: BLE001 - every failure is reported below
+            failures.append(f"thread {index}: {error!r}")
+            barrier.abort()
+
+    pool = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
+    for thread in pool:
+        thread.start()
+    for thread in pool:
+        thread.join(SECONDS + 60)
+    assert not any(thread.is_alive() for thread in pool), "a thread hung"
+    assert failures == []
+    assert min(operations) > 0, f"a thread made no progress: {operations}"
+    print(f"{sum(operations)} verified round trips by {THREADS} threads in {SECONDS:.0f} s")
+
+
+def test_concurrent_first_import_and_re_execution():
+    """Each run is a new process, so the build-once cells start empty; the
+    threads are released together and the switch interval is tiny, so that
+    they meet inside the builders."""
+    code = """
+        import importlib, importlib.util, json, sys, threading
+        sys.setswitchinterval(1e-6)
+        THREADS = 12
+        barrier = threading.Barrier(THREADS)
+        seen = [None] * THREADS
+        def work(i):
+            barrier.wait()
+            module = importlib.import_module("tessarils")
+            spec = importlib.util.find_spec("tessarils")
+            again = importlib.util.module_from_spec(spec)
+            spec.loader.exec_module(again)
+            a, x = again.Backend.AES256_GCM, again.Backend.XCHACHA20_POLY1305
+            box = again.Tessaril(x if i % 2 else a, key=i)
+            assert box.decrypt(box.encrypt(b"t")) == b"t"
+            seen[i] = [id(module), id(module.Tessaril), id(module.Backend), id(again.Tessaril),
+                       id(again.Backend), id(a), id(x), again.__all__ == ["Tessaril", "Backend"]]
+        pool = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
+        for t in pool: t.start()
+        for t in pool: t.join()
+        print(json.dumps(seen))
+    """
+    for _ in range(int(os.environ.get("TESSARILS_IMPORT_RUNS", "25"))):
+        seen = run_python(code)
+        assert None not in seen, "a thread failed"
+        assert all(s == seen[0] for s in seen), "threads saw different module, type or member objects"
+        assert seen[0][1] == seen[0][3] and seen[0][2] == seen[0][4], "re-execution built new types"
+        assert seen[0][-1] is True
