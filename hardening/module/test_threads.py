@@ -68,34 +68,43 @@ def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
 
 
 def test_concurrent_first_import_and_re_execution():
-    """Each run is a new process, so the build-once cells start empty; the
-    threads are released together and the switch interval is tiny, so that
-    they meet inside the builders."""
+    """Each run is a new process, so the build-once cells start empty. The
+    threads are released together, half of them importing the module and
+    half making and executing module objects of their own from its spec
+    (which does not wait for the import lock), with a tiny switch interval,
+    so that first uses of the cells overlap as far as the interpreter lets
+    them."""
     code = """
         import importlib, importlib.util, json, sys, threading
         sys.setswitchinterval(1e-6)
         THREADS = 12
+        spec = importlib.util.find_spec("tessarils")
         barrier = threading.Barrier(THREADS)
         seen = [None] * THREADS
         def work(i):
             barrier.wait()
-            module = importlib.import_module("tessarils")
-            spec = importlib.util.find_spec("tessarils")
+            if i % 2:
+                module = importlib.import_module("tessarils")
+            else:
+                module = importlib.util.module_from_spec(spec)
+                spec.loader.exec_module(module)
             again = importlib.util.module_from_spec(spec)
             spec.loader.exec_module(again)
-            a, x = again.Backend.AES256_GCM, again.Backend.XCHACHA20_POLY1305
-            box = again.Tessaril(x if i % 2 else a, key=i)
+            a, x = module.Backend.AES256_GCM, module.Backend.XCHACHA20_POLY1305
+            box = again.Tessaril(x if i % 4 < 2 else a, key=i)
             assert box.decrypt(box.encrypt(b"t")) == b"t"
-            seen[i] = [id(module), id(module.Tessaril), id(module.Backend), id(again.Tessaril),
-                       id(again.Backend), id(a), id(x), again.__all__ == ["Tessaril", "Backend"]]
+            seen[i] = [id(module.Tessaril), id(module.Backend), id(again.Tessaril), id(again.Backend),
+                       id(a), id(x), id(again.Backend.AES256_GCM), module.__all__ == again.__all__ == ["Tessaril", "Backend"]]
         pool = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
         for t in pool: t.start()
         for t in pool: t.join()
-        print(json.dumps(seen))
+        imported = sys.modules["tessarils"]
+        print(json.dumps(seen + [[id(imported.Tessaril), id(imported.Backend)]]))
     """
     for _ in range(int(os.environ.get("TESSARILS_IMPORT_RUNS", "25"))):
-        seen = run_python(code)
+        *seen, imported = run_python(code)
         assert None not in seen, "a thread failed"
-        assert all(s == seen[0] for s in seen), "threads saw different module, type or member objects"
-        assert seen[0][1] == seen[0][3] and seen[0][2] == seen[0][4], "re-execution built new types"
-        assert seen[0][-1] is True
+        assert all(s == seen[0] for s in seen), "threads saw different type or member objects"
+        tessaril, backend, again_tessaril, again_backend, aes, _, again_aes, all_ok = seen[0]
+        assert (tessaril, backend) == (again_tessaril, again_backend) == tuple(imported), "types were built twice"
+        assert aes == again_aes and all_ok
