@@ -1,12 +1,10 @@
 #include "aes_backend/aes256gcm_context.h"
 
-#include <climits>
-
-#include <openssl/evp.h>
 #include <sodium/core.h>
 #include <sodium/crypto_aead_aes256gcm.h>
 
 #include "lib/buffer.h"
+#include "lib/evp_aead.h"
 #include "lib/internal_fault.h"
 
 namespace tessaril {
@@ -18,24 +16,10 @@ namespace {
 // code wins (tessaril_aead_bench shows the crossing).
 constexpr std::size_t PRECOMPUTED_MAX_BYTES = 256;
 
-struct CipherCtxDeleter {
-    void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }  // cleanses key material
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
-
-struct CipherDeleter {
-    void operator()(EVP_CIPHER* cipher) const noexcept { EVP_CIPHER_free(cipher); }
-};
-
-[[noreturn]] void cipher_limits_broken()
-{
-    throw InternalFault("bounded plaintext and AAD fit the cipher limits");
-}
-
 const EVP_CIPHER* aes_256_gcm()
 {
     // Fetched once: later initialisations then skip the provider lookup.
-    static const std::unique_ptr<EVP_CIPHER, CipherDeleter> cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));
+    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));
     if (!cipher) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
     return cipher.get();
 }
@@ -58,15 +42,6 @@ CipherCtx per_call_copy(const CipherCtx& keyed, std::span<const std::uint8_t, 12
         cipher_limits_broken();
     }
     return ctx;
-}
-
-void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, std::span<const std::uint8_t> in)
-{
-    if (in.empty()) return;
-    int written = 0;
-    if (in.size() > INT_MAX || EVP_CipherUpdate(ctx, out, &written, in.data(), static_cast<int>(in.size())) != 1) {
-        cipher_limits_broken();
-    }
 }
 
 }  // namespace
@@ -126,47 +101,31 @@ void Aes256GcmContext::seal(Path path, std::span<const std::uint8_t, 12> nonce, 
     if (path == Path::Precomputed) {
         std::uint8_t spare;
         if (crypto_aead_aes256gcm_encrypt_detached_afternm(non_null_data(ciphertext, spare), tag.data(), nullptr,
-                                                           plaintext.data(),
-                                                           plaintext.size(), aad.data(), aad.size(), nullptr,
-                                                           nonce.data(), &impl_->precomputed) != 0) {
+                                                           plaintext.data(), plaintext.size(), aad.data(), aad.size(),
+                                                           nullptr, nonce.data(), &impl_->precomputed) != 0) {
             cipher_limits_broken();
         }
         return;
     }
-    CipherCtx ctx = per_call_copy(impl_->encrypt, nonce);
-    update(ctx.get(), nullptr, aad);
-    update(ctx.get(), ciphertext.data(), plaintext);
-    int written = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), ciphertext.data() + ciphertext.size(), &written) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, 16, tag.data()) != 1) {
-        cipher_limits_broken();
-    }
+    const CipherCtx ctx = per_call_copy(impl_->encrypt, nonce);
+    evp_seal(ctx.get(), aad, plaintext, ciphertext, tag);
 }
 
 bool Aes256GcmContext::open(Path path, std::span<const std::uint8_t, 12> nonce, std::span<const std::uint8_t> aad,
                             std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext,
                             std::span<const std::uint8_t, 16> tag) const
 {
-    // Both implementations decrypt in the same pass that computes the tag,
-    // so plaintext exists before the tag is known to be good: on failure it
-    // is wiped here, whatever the library already did with it.
-    bool authentic;
-    if (path == Path::Precomputed) {
-        const std::uint8_t spare = 0;
-        authentic = crypto_aead_aes256gcm_decrypt_detached_afternm(plaintext.data(), nullptr,
-                                                                  non_null_data(ciphertext, spare),
-                                                                  ciphertext.size(), tag.data(), aad.data(),
-                                                                  aad.size(), nonce.data(), &impl_->precomputed) == 0;
-    } else {
-        CipherCtx ctx = per_call_copy(impl_->decrypt, nonce);
-        if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, 16, const_cast<std::uint8_t*>(tag.data())) != 1) {
-            cipher_limits_broken();
-        }
-        update(ctx.get(), nullptr, aad);
-        update(ctx.get(), plaintext.data(), ciphertext);
-        int written = 0;
-        authentic = EVP_DecryptFinal_ex(ctx.get(), plaintext.data() + plaintext.size(), &written) == 1;
+    if (path == Path::Library) {
+        const CipherCtx ctx = per_call_copy(impl_->decrypt, nonce);
+        return evp_open(ctx.get(), aad, ciphertext, plaintext, tag);
     }
+    // libsodium's AES-GCM also decrypts in the pass that computes the tag:
+    // whatever it wrote is wiped here if the tag then fails.
+    const std::uint8_t spare = 0;
+    const bool authentic =
+        crypto_aead_aes256gcm_decrypt_detached_afternm(plaintext.data(), nullptr, non_null_data(ciphertext, spare),
+                                                       ciphertext.size(), tag.data(), aad.data(), aad.size(),
+                                                       nonce.data(), &impl_->precomputed) == 0;
     if (!authentic) secure_wipe(plaintext);
     return authentic;
 }

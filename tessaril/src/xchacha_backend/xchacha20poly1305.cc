@@ -1,7 +1,6 @@
 #include "xchacha_backend/xchacha20poly1305.h"
 
 #include <array>
-#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +10,7 @@
 #include <sodium/crypto_core_hchacha20.h>
 
 #include "lib/buffer.h"
+#include "lib/evp_aead.h"
 #include "lib/internal_fault.h"
 
 namespace tessaril {
@@ -30,26 +30,11 @@ void ensure_sodium_initialised()
     if (status < 0) throw InternalFault("libsodium failed to initialise");
 }
 
-[[noreturn]] void cipher_limits_broken()
-{
-    throw InternalFault("bounded plaintext and AAD fit the cipher limits");
-}
-
-struct CipherDeleter {
-    void operator()(EVP_CIPHER* cipher) const noexcept { EVP_CIPHER_free(cipher); }
-};
-
-struct CipherCtxDeleter {
-    void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }  // cleanses the subkey
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
-
 // OpenSSL's ChaCha20-Poly1305, fetched once; null where the library was
 // built without it, and then every message takes the combined call.
 const EVP_CIPHER* chacha20_poly1305() noexcept
 {
-    static const std::unique_ptr<EVP_CIPHER, CipherDeleter> cipher(
-        EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr));
+    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr));
     return cipher.get();
 }
 
@@ -82,15 +67,6 @@ private:
     std::array<std::uint8_t, 32> key_;
     std::array<std::uint8_t, 12> nonce_{};
 };
-
-void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, std::span<const std::uint8_t> in)
-{
-    if (in.empty()) return;
-    int written = 0;
-    if (in.size() > INT_MAX || EVP_CipherUpdate(ctx, out, &written, in.data(), static_cast<int>(in.size())) != 1) {
-        cipher_limits_broken();
-    }
-}
 
 }  // namespace
 
@@ -129,13 +105,7 @@ void xchacha_seal(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::
     }
     const Subkey subkey(key, nonce);
     const CipherCtx ctx = subkey.context(1);
-    update(ctx.get(), nullptr, aad);
-    update(ctx.get(), ciphertext.data(), plaintext);
-    int written = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), ciphertext.data() + ciphertext.size(), &written) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, 16, tag.data()) != 1) {
-        cipher_limits_broken();
-    }
+    evp_seal(ctx.get(), aad, plaintext, ciphertext, tag);
 }
 
 bool xchacha_open(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::span<const std::uint8_t, 24> nonce,
@@ -151,19 +121,9 @@ bool xchacha_open(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::
                                                                    ciphertext.size(), tag.data(), aad.data(),
                                                                    aad.size(), nonce.data(), key.data()) == 0;
     }
-    // OpenSSL decrypts in the pass that computes the tag: what it wrote is
-    // wiped if the tag then fails.
     const Subkey subkey(key, nonce);
     const CipherCtx ctx = subkey.context(0);
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_TAG, 16, const_cast<std::uint8_t*>(tag.data())) != 1) {
-        cipher_limits_broken();
-    }
-    update(ctx.get(), nullptr, aad);
-    update(ctx.get(), plaintext.data(), ciphertext);
-    int written = 0;
-    const bool authentic = EVP_DecryptFinal_ex(ctx.get(), plaintext.data() + plaintext.size(), &written) == 1;
-    if (!authentic) secure_wipe(plaintext);
-    return authentic;
+    return evp_open(ctx.get(), aad, ciphertext, plaintext, tag);
 }
 
 }  // namespace tessaril
