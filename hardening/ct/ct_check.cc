@@ -26,6 +26,7 @@
 #include "lib/buffer.h"
 #include "lib/cipher_state.h"
 #include "lib/utf8.h"
+#include "testing/bytes.h"
 
 #if __has_include("lib/base64url_kernels.h")
 #include "lib/base64url_kernels.h"
@@ -52,9 +53,7 @@ std::mt19937_64 rng(7);
 
 std::vector<std::uint8_t> random_bytes(std::size_t n)
 {
-    std::vector<std::uint8_t> v(n);
-    for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-    return v;
+    return tessaril::testing::random_bytes(rng, n);
 }
 
 // Lengths that reach every tail case and the wide kernels' block sizes.

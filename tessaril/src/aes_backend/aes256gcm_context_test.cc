@@ -1,5 +1,6 @@
 #include "aes_backend/aes256gcm_context.h"
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -26,31 +27,22 @@ TEST_P(Aes256GcmPath, WycheproofVectors)
     const auto cases = testing::load_wycheproof("aes_gcm_test.json", 256, 96);
     if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
     ASSERT_EQ(cases->size(), 66u);
-    std::size_t valid = 0, invalid = 0;
-    for (const auto& t : *cases) {
-        const Aes256GcmContext context(std::span<const std::uint8_t, 32>(t.key.data(), 32));
-        const auto nonce = std::span<const std::uint8_t, 12>(t.iv.data(), 12);
-        const auto tag = std::span<const std::uint8_t, 16>(t.tag.data(), 16);
-        std::vector<std::uint8_t> opened(t.ct.size(), 0xEE);
-        const bool authentic = context.open(GetParam(), nonce, t.aad, t.ct, opened, tag);
-        if (t.result == "valid") {
-            ++valid;
-            ASSERT_TRUE(authentic) << t.id;
-            EXPECT_EQ(opened, t.msg) << t.id;
-            std::vector<std::uint8_t> sealed(t.msg.size());
-            std::uint8_t computed[16];
-            context.seal(GetParam(), nonce, t.aad, t.msg, sealed, computed);
-            EXPECT_EQ(sealed, t.ct) << t.id;
-            EXPECT_EQ(std::vector<std::uint8_t>(computed, computed + 16), t.tag) << t.id;
-        } else {
-            ++invalid;
-            ASSERT_EQ(t.result, "invalid") << t.id;
-            EXPECT_FALSE(authentic) << t.id;
-            EXPECT_EQ(opened, std::vector<std::uint8_t>(opened.size(), 0)) << "unverified plaintext left behind";
-        }
-    }
-    EXPECT_EQ(valid, 39u);
-    EXPECT_EQ(invalid, 27u);
+    const Path path = GetParam();
+    const auto counts = testing::check_aead_cases(
+        *cases,
+        [&](const testing::AeadCase& t, std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag) {
+            Aes256GcmContext(testing::fixed<32>(t.key)).seal(path, testing::fixed<12>(t.iv), t.aad, t.msg,
+                                                             ciphertext, tag);
+        },
+        [&](const testing::AeadCase& t, std::span<std::uint8_t> plaintext) {
+            return Aes256GcmContext(testing::fixed<32>(t.key))
+                .open(path, testing::fixed<12>(t.iv), t.aad, t.ct, plaintext, testing::fixed<16>(t.tag));
+        },
+        [](std::span<const std::uint8_t> output) {
+            return std::ranges::all_of(output, [](std::uint8_t b) { return b == 0; });  // wiped
+        });
+    EXPECT_EQ(counts.valid, 39u);
+    EXPECT_EQ(counts.invalid, 27u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Aes256GcmPath, ::testing::Values(Path::Precomputed, Path::Library),
@@ -64,17 +56,10 @@ TEST(Aes256GcmPaths, AgreeAndOpenEachOther)
 {
     if (!Aes256GcmContext::precomputed_available()) GTEST_SKIP() << "this processor has only one path";
     std::mt19937 rng(3);
-    auto random = [&](std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-        return bytes;
-    };
+    const auto random = [&](std::size_t n) { return testing::random_bytes(rng, n); };
     const auto key = random(32);
     const Aes256GcmContext context(std::span<const std::uint8_t, 32>(key.data(), 32));
-    std::vector<std::size_t> sizes;
-    for (std::size_t n = 0; n <= 600; n += 7) sizes.push_back(n);
-    for (std::size_t n : {255u, 256u, 257u, 1024u, 4099u, 16384u}) sizes.push_back(n);
-    for (std::size_t n : sizes) {
+    for (std::size_t n : testing::path_switch_sizes()) {
         const auto nonce_bytes = random(12), aad = random(n % 270), plaintext = random(n);
         const auto nonce = std::span<const std::uint8_t, 12>(nonce_bytes.data(), 12);
         std::vector<std::uint8_t> fast(n), wide(n);

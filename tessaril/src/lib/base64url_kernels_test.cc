@@ -7,22 +7,18 @@
 #include <gtest/gtest.h>
 
 #include "lib/base64url.h"
+#include "testing/bytes.h"
 
 namespace tessaril::base64url_detail {
 namespace {
+
+using testing::random_bytes;
 
 std::string encode_with(const Kernels& kernels, std::span<const std::uint8_t> in)
 {
     std::string out(base64url_encoded_size(in.size()), '\0');
     encode_into_with(kernels, in, out.data());
     return out;
-}
-
-std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t n)
-{
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
 }
 
 // Lengths that cross every loop boundary of every set, up to the longest

@@ -28,8 +28,7 @@ TEST(Base64url, EncodesLikeTheReferenceAndDecodesBack)
 {
     std::mt19937 rng(1);
     for (std::size_t n = 0; n <= 300; ++n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        const std::vector<std::uint8_t> bytes = testing::random_bytes(rng, n);
         const std::string text = base64url_encode(bytes);
         ASSERT_EQ(text, reference_encode(bytes)) << n;
         ASSERT_EQ(text.size(), base64url_encoded_size(n));

@@ -36,6 +36,14 @@ inline std::string to_hex(std::span<const std::uint8_t> bytes)
     return out;
 }
 
+template <class Rng>
+std::vector<std::uint8_t> random_bytes(Rng& rng, std::size_t n)
+{
+    std::vector<std::uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
 inline std::span<const std::uint8_t> as_bytes(std::string_view text)
 {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

@@ -1,5 +1,6 @@
 #include "xchacha_backend/xchacha20poly1305.h"
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -16,31 +17,22 @@ TEST_P(XChaChaPaths, WycheproofVectors)
     const auto cases = testing::load_wycheproof("xchacha20_poly1305_test.json", 256, 192);
     if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
     ASSERT_EQ(cases->size(), 306u);
-    std::size_t valid = 0, invalid = 0;
-    for (const auto& t : *cases) {
-        const auto key = std::span<const std::uint8_t, 32>(t.key.data(), 32);
-        const auto nonce = std::span<const std::uint8_t, 24>(t.iv.data(), 24);
-        const auto tag = std::span<const std::uint8_t, 16>(t.tag.data(), 16);
-        std::vector<std::uint8_t> opened(t.ct.size(), 0xEE);
-        const bool authentic = xchacha_open(GetParam(), key, nonce, t.aad, t.ct, opened, tag);
-        if (t.result == "valid") {
-            ++valid;
-            ASSERT_TRUE(authentic) << t.id;
-            EXPECT_EQ(opened, t.msg) << t.id;
-            std::vector<std::uint8_t> sealed(t.msg.size());
-            std::uint8_t computed[16];
-            xchacha_seal(GetParam(), key, nonce, t.aad, t.msg, sealed, computed);
-            EXPECT_EQ(sealed, t.ct) << t.id;
-            EXPECT_EQ(std::vector<std::uint8_t>(computed, computed + 16), t.tag) << t.id;
-        } else {
-            ++invalid;
-            ASSERT_EQ(t.result, "invalid") << t.id;
-            EXPECT_FALSE(authentic) << t.id;
-            for (std::uint8_t b : opened) ASSERT_TRUE(b == 0 || b == 0xEE) << "unverified plaintext left behind";
-        }
-    }
-    EXPECT_EQ(valid, 246u);
-    EXPECT_EQ(invalid, 60u);
+    const XChaChaPath path = GetParam();
+    const auto counts = testing::check_aead_cases(
+        *cases,
+        [&](const testing::AeadCase& t, std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag) {
+            xchacha_seal(path, testing::fixed<32>(t.key), testing::fixed<24>(t.iv), t.aad, t.msg, ciphertext, tag);
+        },
+        [&](const testing::AeadCase& t, std::span<std::uint8_t> plaintext) {
+            return xchacha_open(path, testing::fixed<32>(t.key), testing::fixed<24>(t.iv), t.aad, t.ct, plaintext,
+                                testing::fixed<16>(t.tag));
+        },
+        [](std::span<const std::uint8_t> output) {
+            // Untouched (verified before decrypting) or wiped.
+            return std::ranges::all_of(output, [](std::uint8_t b) { return b == 0 || b == 0xEE; });
+        });
+    EXPECT_EQ(counts.valid, 246u);
+    EXPECT_EQ(counts.invalid, 60u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, XChaChaPaths, ::testing::Values(XChaChaPath::Combined, XChaChaPath::Split),
@@ -53,15 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Each, XChaChaPaths, ::testing::Values(XChaChaPath::Comb
 TEST(XChaChaPathsAgree, AtEverySize)
 {
     std::mt19937 rng(5);
-    auto random = [&](std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-        return bytes;
-    };
-    std::vector<std::size_t> sizes;
-    for (std::size_t n = 0; n <= 600; n += 7) sizes.push_back(n);
-    for (std::size_t n : {255u, 256u, 257u, 1024u, 4099u, 16384u}) sizes.push_back(n);
-    for (std::size_t n : sizes) {
+    const auto random = [&](std::size_t n) { return testing::random_bytes(rng, n); };
+    for (std::size_t n : testing::path_switch_sizes()) {
         const auto key_bytes = random(32), nonce_bytes = random(24), aad = random(n % 270), plaintext = random(n);
         const auto key = std::span<const std::uint8_t, 32>(key_bytes.data(), 32);
         const auto nonce = std::span<const std::uint8_t, 24>(nonce_bytes.data(), 24);
