@@ -1,6 +1,11 @@
 #include "lib/utf8.h"
 
+#include <array>
+#include <string>
+
 #include <gtest/gtest.h>
+
+#include "lib/utf8_kernels.h"
 
 #include "testing/bytes.h"
 
@@ -60,6 +65,74 @@ TEST(Utf8LongText, FaultFoundAtEveryOffset)
         EXPECT_TRUE(is_valid_utf8(testing::as_bytes(mixed.substr(0, mixed.size() - 2))));
     }
 }
+
+using utf8_detail::Kernel;
+
+class Utf8Kernels : public ::testing::TestWithParam<const Kernel*> {
+protected:
+    bool valid(std::string_view text) const
+    {
+        return GetParam()->is_valid(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+};
+
+// Every string of one to four bytes drawn from the values where the rules
+// change, standing across the 32- and 64-byte block boundaries and at the
+// very end of the text, gets the verdict of the byte-by-byte walk.
+TEST_P(Utf8Kernels, AgreeWithTheWalkOnEveryShortSequence)
+{
+    constexpr std::array<char, 24> EDGES = {'\x00', '\x7F', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF',
+                                            '\xC0', '\xC1', '\xC2', '\xDF', '\xE0', '\xE1', '\xEC', '\xED',
+                                            '\xEE', '\xEF', '\xF0', '\xF1', '\xF3', '\xF4', '\xF5', '\xFF'};
+    std::string text;
+    unsigned checked = 0;
+    for (std::size_t width = 1; width <= 4; ++width) {
+        std::size_t combinations = 1;
+        for (std::size_t k = 0; k < width; ++k) combinations *= EDGES.size();
+        for (std::size_t code = 0; code < combinations; ++code) {
+            std::string sequence;
+            for (std::size_t c = code, k = 0; k < width; ++k, c /= EDGES.size()) sequence += EDGES[c % EDGES.size()];
+            for (std::size_t before : {0u, 30u, 62u}) {
+                for (std::string_view after : {"", "a"}) {
+                    text.assign(before, 'a').append(sequence).append(after);
+                    const bool expected = !utf8_detail::walk_to_first_fault(testing::as_bytes(text)).has_value();
+                    ASSERT_EQ(valid(text), expected) << testing::to_hex(testing::as_bytes(text));
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(checked, 6u * (24 + 24 * 24 + 24 * 24 * 24 + 24 * 24 * 24 * 24));
+}
+
+// Mixed text (Latin accents, CJK, emoji) cut at every length up to past two
+// 64-byte blocks is valid exactly when the cut falls between characters, and
+// a 16 KiB text is refused for one bad byte at its start, middle or end.
+TEST_P(Utf8Kernels, JudgeMixedTextAtEveryLength)
+{
+    std::string text;
+    while (text.size() < 16384) text += "gr\u00fc\u00dfe \u6f22\u5b57 \U0001F600 ";
+    for (std::size_t n = 0; n <= 200; ++n) {
+        const std::string cut = text.substr(0, n);
+        ASSERT_EQ(valid(cut), !utf8_detail::walk_to_first_fault(testing::as_bytes(cut)).has_value()) << n;
+    }
+    ASSERT_TRUE(valid(text));
+    for (std::size_t at : {std::size_t{0}, text.size() / 2, text.size() - 1}) {
+        std::string bad = text;
+        bad[at] = '\xFF';
+        EXPECT_FALSE(valid(bad)) << at;
+    }
+}
+
+std::string kernel_name(const ::testing::TestParamInfo<const Kernel*>& kernel)
+{
+    return kernel.param->name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAvailableKernel, Utf8Kernels,
+                         ::testing::ValuesIn(utf8_detail::available_kernels().begin(),
+                                             utf8_detail::available_kernels().end()),
+                         kernel_name);
 
 }  // namespace
 }  // namespace tessaril

@@ -1,0 +1,47 @@
+// The UTF-8 well-formedness test, one kernel per instruction set, chosen once
+// per process. Every kernel computes the same verdict the same way: three
+// 16-entry lookups by nibble (held in registers, never in memory addressed by
+// the text) flag every bad pair of adjacent bytes, a saturating subtract
+// flags missing third and fourth bytes, and the flags are OR-ed over the
+// whole input. Nothing branches on the text and no address depends on it,
+// so a kernel's running time depends on the input's length alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "lib/utf8.h"
+
+namespace tessaril::utf8_detail {
+
+struct Kernel {
+    const char* name;
+
+    // Returns whether the |size| bytes at |data| are well-formed UTF-8.
+    bool (*is_valid)(const std::uint8_t* data, std::size_t size) noexcept;
+};
+
+// The portable loop, which every processor runs.
+extern const Kernel SCALAR_KERNEL;
+
+// Every kernel this build carries and this processor runs, the portable one
+// first and the fastest last.
+[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
+
+// The kernel is_valid_utf8 uses: the fastest available, fixed at first use.
+[[nodiscard]] const Kernel& active_kernel() noexcept;
+
+// Finds the first fault by walking the sequences one by one, branching on
+// every byte: for text already known to be invalid (whose fault is reported
+// to the caller who supplied it), and as the kernels' reference in tests.
+[[nodiscard]] std::optional<Utf8Fault> walk_to_first_fault(std::span<const std::uint8_t> bytes) noexcept;
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TESSARILS_UTF8_X86 1
+extern const Kernel AVX2_KERNEL;
+extern const Kernel AVX512_KERNEL;
+#endif
+
+}  // namespace tessaril::utf8_detail

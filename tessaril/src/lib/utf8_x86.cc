@@ -1,0 +1,164 @@
+// AVX2 and AVX-512 UTF-8 validation. Each function carries its own target
+// attribute, so this file builds for any x86-64 and the kernels run only
+// where available_kernels() found the instructions.
+//
+// The nibble tables sit in registers and are read with byte shuffles; the
+// bytes one, two and three places back come from fixed-position shifts
+// across the previous block. Every block is checked in full and the faults
+// are OR-ed together, so the loop bounds depend on the length alone.
+#include "lib/utf8_kernels.h"
+
+#ifdef TESSARILS_UTF8_X86
+
+#include <cstring>
+
+#include <immintrin.h>
+
+#include "lib/buffer.h"
+#include "lib/utf8_rules.h"
+
+namespace tessaril::utf8_detail {
+namespace {
+
+#define TESSARILS_AVX2 __attribute__((target("avx2")))
+#define TESSARILS_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
+
+constexpr char byte(int value) noexcept
+{
+    return static_cast<char>(value);
+}
+
+// ---- AVX2: 32 bytes per block ----------------------------------------------
+
+TESSARILS_AVX2 inline __m256i table(const NibbleTable& entries) noexcept
+{
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data())));
+}
+
+struct Avx2Tables {
+    __m256i first_high, first_low, second_high;
+};
+
+TESSARILS_AVX2 inline __m256i high_nibbles(__m256i v) noexcept
+{
+    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+}
+
+// The faults of block |in|, given the block before it.
+TESSARILS_AVX2 inline __m256i block_faults(const Avx2Tables& t, __m256i in, __m256i before) noexcept
+{
+    // The high lane of |before| and the low lane of |in|: the 16 bytes that
+    // precede each lane of |in|.
+    const __m256i behind = _mm256_permute2x128_si256(before, in, 0x21);
+    const __m256i prev1 = _mm256_alignr_epi8(in, behind, 15);
+    const __m256i prev2 = _mm256_alignr_epi8(in, behind, 14);
+    const __m256i prev3 = _mm256_alignr_epi8(in, behind, 13);
+    const __m256i pair_faults =
+        _mm256_and_si256(_mm256_and_si256(_mm256_shuffle_epi8(t.first_high, high_nibbles(prev1)),
+                                          _mm256_shuffle_epi8(t.first_low, _mm256_and_si256(prev1, _mm256_set1_epi8(0x0F)))),
+                         _mm256_shuffle_epi8(t.second_high, high_nibbles(in)));
+    const __m256i continuation_due =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(byte(THIRD_BYTE_BIAS))),
+                                         _mm256_subs_epu8(prev3, _mm256_set1_epi8(byte(FOURTH_BYTE_BIAS)))),
+                         _mm256_set1_epi8(byte(0x80)));
+    return _mm256_xor_si256(pair_faults, continuation_due);
+}
+
+// Non-zero where the block ends inside a sequence.
+TESSARILS_AVX2 inline __m256i ends_inside(__m256i last) noexcept
+{
+    static constexpr auto limits = end_limits<32>();
+    return _mm256_subs_epu8(last, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limits.data())));
+}
+
+TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) noexcept
+{
+    const Avx2Tables t{table(FIRST_HIGH), table(FIRST_LOW), table(SECOND_HIGH)};
+    __m256i error = _mm256_setzero_si256();
+    __m256i before = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; size - i >= 32; i += 32) {
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+        error = _mm256_or_si256(error, block_faults(t, in, before));
+        before = in;
+    }
+    if (const std::size_t rest = size - i; rest != 0) {
+        // The last bytes go through a block on a copy filled out with zeros
+        // (ASCII), which a sequence cut short then fails against; the copy
+        // holds text, so it is wiped.
+        alignas(32) std::uint8_t tail[32] = {};
+        std::memcpy(tail, data + i, rest);
+        const __m256i in = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+        error = _mm256_or_si256(error, block_faults(t, in, before));
+        before = in;
+        secure_wipe(tail);
+    }
+    error = _mm256_or_si256(error, ends_inside(before));
+    return _mm256_testz_si256(error, error) != 0;
+}
+
+// ---- AVX-512: 64 bytes per block -------------------------------------------
+
+TESSARILS_AVX512 inline __m512i table512(const NibbleTable& entries) noexcept
+{
+    return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data())));
+}
+
+struct Avx512Tables {
+    __m512i first_high, first_low, second_high;
+};
+
+// Truth tables for _mm512_ternarylogic_epi32(a, b, c): bit (a << 2 | b << 1 | c)
+// of the constant is the result. a & b & c, and (a & b) ^ c.
+constexpr int AND_OF_THREE = 0x80;
+constexpr int AND_THEN_XOR = 0x6A;
+
+TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, __m512i in, __m512i before) noexcept
+{
+    // Each 128-bit lane of |behind| holds the 16 bytes that precede the same
+    // lane of |in|.
+    const __m512i behind = _mm512_alignr_epi64(in, before, 6);
+    const __m512i prev1 = _mm512_alignr_epi8(in, behind, 15);
+    const __m512i prev2 = _mm512_alignr_epi8(in, behind, 14);
+    const __m512i prev3 = _mm512_alignr_epi8(in, behind, 13);
+    const __m512i low_nibble = _mm512_set1_epi8(0x0F);
+    const __m512i pair_faults = _mm512_ternarylogic_epi32(
+        _mm512_shuffle_epi8(t.first_high, _mm512_and_si512(_mm512_srli_epi16(prev1, 4), low_nibble)),
+        _mm512_shuffle_epi8(t.first_low, _mm512_and_si512(prev1, low_nibble)),
+        _mm512_shuffle_epi8(t.second_high, _mm512_and_si512(_mm512_srli_epi16(in, 4), low_nibble)), AND_OF_THREE);
+    const __m512i due = _mm512_or_si512(_mm512_subs_epu8(prev2, _mm512_set1_epi8(byte(THIRD_BYTE_BIAS))),
+                                        _mm512_subs_epu8(prev3, _mm512_set1_epi8(byte(FOURTH_BYTE_BIAS))));
+    return _mm512_ternarylogic_epi32(due, _mm512_set1_epi8(byte(0x80)), pair_faults, AND_THEN_XOR);
+}
+
+TESSARILS_AVX512 bool is_valid_avx512(const std::uint8_t* data, std::size_t size) noexcept
+{
+    const Avx512Tables t{table512(FIRST_HIGH), table512(FIRST_LOW), table512(SECOND_HIGH)};
+    __m512i error = _mm512_setzero_si512();
+    __m512i before = _mm512_setzero_si512();
+    std::size_t i = 0;
+    for (; size - i >= 64; i += 64) {
+        const __m512i in = _mm512_loadu_si512(data + i);
+        error = _mm512_or_si512(error, block_faults(t, in, before));
+        before = in;
+    }
+    if (const std::size_t rest = size - i; rest != 0) {
+        // A masked load reads exactly the last bytes and fills the block out
+        // with zeros (ASCII), which a sequence cut short then fails against.
+        const __m512i in = _mm512_maskz_loadu_epi8((std::uint64_t{1} << rest) - 1, data + i);
+        error = _mm512_or_si512(error, block_faults(t, in, before));
+        before = in;
+    }
+    static constexpr auto limits = end_limits<64>();
+    error = _mm512_or_si512(error, _mm512_subs_epu8(before, _mm512_loadu_si512(limits.data())));
+    return _mm512_test_epi8_mask(error, error) == 0;
+}
+
+}  // namespace
+
+const Kernel AVX2_KERNEL = {"avx2", is_valid_avx2};
+const Kernel AVX512_KERNEL = {"avx512bw", is_valid_avx512};
+
+}  // namespace tessaril::utf8_detail
+
+#endif
