@@ -4,7 +4,7 @@
     python3 fuzz/make_corpus.py OUTDIR
 
 OUTDIR gets one directory per harness (base64url, token_codec,
-context_record, open_token). The tokens are real: they are sealed here,
+context_record, open_token, utf8). The tokens are real: they are sealed here,
 independently of the engine, with the key that fuzz/fixed_states.h gives
 the opening harness, so the fuzzer starts from inputs that authenticate.
 Everything is deterministic, so a run can be reproduced from the script.
@@ -64,7 +64,7 @@ def header(backend, mode, purpose_choice=0, now_choice=4):
 
 def main(out):
     rng = random.Random(20250101)
-    corpora = {name: {} for name in ("base64url", "token_codec", "context_record", "open_token")}
+    corpora = {name: {} for name in ("base64url", "token_codec", "context_record", "open_token", "utf8")}
 
     def add(corpus, data):
         corpora[corpus][hashlib.sha1(data).hexdigest()] = data
@@ -152,6 +152,15 @@ def main(out):
                     sample.replace(b".", b"A", 1), b"A" * MAX_TOKEN_BYTES, b"A" * (MAX_TOKEN_BYTES + 1),
                     b"A" * 16 + b"." + b"A" * 24 + b"." + b"A" * (MAX_TOKEN_BYTES - 42)]:
         add("token_codec", variant)
+
+    # UTF-8 texts (after the harness's shift byte) of every kind, around the
+    # 32- and 64-byte blocks, whole and cut or broken near their end.
+    mixed = "plain, gr\u00fc\u00dfe \u2014 \u6f22\u5b57 \U0001f600 ".encode() * 40
+    for n in (0, 1, 3, 31, 32, 33, 63, 64, 65, 127, 128, 129, 200):
+        for shift in (0, 1, 61):
+            add("utf8", bytes([shift]) + mixed[:n])
+            add("utf8", bytes([shift]) + mixed[:n] + b"\xf0\x9f")
+            add("utf8", bytes([shift]) + mixed[:n] + b"\xed\xa0\x80" + mixed[:n])
 
     for name, files in corpora.items():
         directory = Path(out) / name
