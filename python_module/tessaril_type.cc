@@ -20,6 +20,7 @@
 #include "lib/seal.h"
 #include "lib/utf8.h"
 #include "owned.h"
+#include "token_argument.h"
 
 namespace tessarils {
 namespace {
@@ -189,9 +190,10 @@ PyObject* tessaril_decrypt(PyObject* self, PyObject* const* args, Py_ssize_t nar
     std::array<PyObject*, DECRYPT_PARAMS.size()> bound{};
     if (!bind_vector(DECRYPT_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
 
-    std::string_view token;
-    if (!noted(Param::token, extract_str(bound[0], token))) return nullptr;
-    return run_engine([&] { return tessaril::decrypt(state_of(self), token); }, plaintext_to_python);
+    std::optional<std::string_view> token;
+    if (!noted(Param::token, extract_token(bound[0], token))) return nullptr;
+    if (!token) return raise_error(tessaril::ErrorKind::InvalidToken);
+    return run_engine([&] { return tessaril::decrypt(state_of(self), *token); }, plaintext_to_python);
 }
 
 constexpr std::array DECRYPT_FOR_PARAMS = {Param::token, Param::purpose};
@@ -202,11 +204,12 @@ PyObject* tessaril_decrypt_for(PyObject* self, PyObject* const* args, Py_ssize_t
     std::array<PyObject*, DECRYPT_FOR_PARAMS.size()> bound{};
     if (!bind_vector(DECRYPT_FOR_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
 
-    std::string_view token;
-    if (!noted(Param::token, extract_str(bound[0], token))) return nullptr;
+    std::optional<std::string_view> token;
+    if (!noted(Param::token, extract_token(bound[0], token))) return nullptr;
     std::string_view purpose;
     if (!noted(Param::purpose, extract_str(bound[1], purpose))) return nullptr;
-    return run_engine([&] { return tessaril::decrypt_for(state_of(self), token, purpose); }, plaintext_to_python);
+    if (!token) return raise_error(tessaril::ErrorKind::InvalidToken);
+    return run_engine([&] { return tessaril::decrypt_for(state_of(self), *token, purpose); }, plaintext_to_python);
 }
 
 // ---- type ---------------------------------------------------------------

@@ -90,18 +90,29 @@ def test_conversion_failures_carry_a_note(call, exception, message, param):
     assert error.__notes__ == [f"while processing '{param}'"]
 
 
+# Tokens longer than any token could be in code points are not converted,
+# yet a surrogate in one must fail exactly as the conversion does.
+LONG_SURROGATES = ["\u00e9" * 32768 + "\ud800\udfff" + "x", "\U0001f600" * 40000 + "\udc00"]
+
+
 @pytest.mark.parametrize(
-    "call, param",
+    "call, text, param",
     [
-        (lambda: Tessaril(AES, key_env="\ud800"), "key_env"),
-        (lambda: BOX.encrypt(b"x", purpose="\udcff"), "purpose"),
-        (lambda: BOX.decrypt("\ud800"), "token"),
+        (lambda t: Tessaril(AES, key_env=t), "\ud800", "key_env"),
+        (lambda t: BOX.encrypt(b"x", purpose=t), "\udcff", "purpose"),
+        (lambda t: BOX.decrypt(t), "a\ud800\udc00b\ud801", "token"),
+        (lambda t: BOX.decrypt(t), LONG_SURROGATES[0], "token"),
+        (lambda t: BOX.decrypt_for(t, "p"), LONG_SURROGATES[1], "token"),
     ],
 )
-def test_lone_surrogates(call, param):
+def test_lone_surrogates(call, text, param):
+    with pytest.raises(UnicodeEncodeError) as conversion:
+        text.encode()
     with pytest.raises(UnicodeEncodeError) as info:
-        call()
-    assert info.value.__notes__ == [f"while processing '{param}'"]
+        call(text)
+    got, expected = info.value, conversion.value
+    assert (str(got), got.args[2:], got.object is text) == (str(expected), expected.args[2:], True)
+    assert got.__notes__ == [f"while processing '{param}'"]
 
 
 class Stubborn(Exception):

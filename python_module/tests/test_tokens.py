@@ -114,6 +114,25 @@ def test_opening_refusals(box, mangle, message):
     assert box.decrypt(token) == b"some text"  # a failed call leaves the object usable
 
 
+# A str of more than 32,768 code points cannot be a token in any encoding:
+# it is refused without its UTF-8 form, so no copy of it gets attached to
+# the caller's string (which sys.getsizeof counts). At 32,768 code points
+# the conversion still happens, which shows the measure can see it.
+@pytest.mark.parametrize(
+    "char, count, converted",
+    [("\u00e9", 32768, True), ("A", 32769, False), ("\u00e9", 32769, False), ("\u6f22", 1 << 22, False),
+     ("\U0001f600", 32769, False)],
+    ids=["latin1-at-limit", "ascii", "latin1", "ucs2", "ucs4"],
+)
+def test_long_str_tokens_are_refused_unconverted(box, char, count, converted):
+    text = char * count  # built here, so no earlier call has converted it
+    size = sys.getsizeof(text)
+    raises_message(ValueError, INVALID_TOKEN, box.decrypt, text)
+    raises_message(ValueError, INVALID_TOKEN, box.decrypt_for, text, "p")
+    raises_message(TypeError, "'None' is not an instance of 'str'", box.decrypt_for, text, None)
+    assert (sys.getsizeof(text) > size) == converted
+
+
 def test_references_are_balanced(box, backend):
     data, token, purpose, expiry = b"refs" * 10, box.encrypt(b"refs"), "refs", 2**63 + 5
     key, name = 2**100 + 5, "TESSARILS_SURELY_UNSET"
