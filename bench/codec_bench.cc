@@ -1,9 +1,15 @@
-// base64url throughput per kernel set, at the field sizes a token carries:
-// nonces (16 and 32 characters), a default context (24), a long purpose
-// (356), 1 KiB and 16 KiB payloads with their tag (1,388 and 21,868).
+// Throughput of the text codecs per kernel.
 //
-// Rates count the binary side in both directions (bytes encoded, bytes
-// decoded); "GB/s" is 10^9 of those per second.
+// base64url, at the field sizes a token carries: nonces (16 and 32
+// characters), a default context (24), a long purpose (356), 1 KiB and
+// 16 KiB payloads with their tag (1,388 and 21,868). Rates count the binary
+// side in both directions (bytes encoded, bytes decoded).
+//
+// UTF-8 validation of 1 KiB and 16 KiB payloads of each kind of text: ASCII,
+// accented Latin, CJK, emoji and a mix of all four. Its time should not
+// depend on the kind. Rates count the bytes validated.
+//
+// "GB/s" is 10^9 bytes per second.
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +18,7 @@
 
 #include "lib/base64url.h"
 #include "lib/base64url_kernels.h"
+#include "lib/utf8_kernels.h"
 
 namespace {
 
@@ -59,6 +66,50 @@ void decode(benchmark::State& state, const Kernels* kernels, std::size_t size)
     rate(state, bytes.size());
 }
 
+struct TextKind {
+    const char* name;
+    const char* unit;  // repeated to the payload size
+};
+
+constexpr TextKind TEXT_KINDS[] = {
+    {"ascii", "plain ASCII text, "},
+    {"latin", "\u00e9t\u00e9 \u00e0 \u00d6sterreich, gr\u00fc\u00dfe, "},
+    {"cjk", "\u6f22\u5b57\u304b\u306a\u30ab\u30ca\ud55c\uae00"},
+    {"emoji", "\U0001F600\U0001F510\U0001F680"},
+    {"mixed", "user=ada; gr\u00fc\u00dfe \u6f22\u5b57 \U0001F600 "},
+};
+
+constexpr std::size_t PAYLOAD_BYTES[] = {1024, 16384};
+
+// |size| bytes of the kind's text: whole characters, then spaces.
+std::string text_of(const TextKind& kind, std::size_t size)
+{
+    const std::string_view unit = kind.unit;
+    std::string text;
+    for (std::size_t i = 0;;) {
+        const auto lead = static_cast<unsigned char>(unit[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (text.size() + length > size) break;
+        text.append(unit.substr(i, length));
+        i = (i + length) % unit.size();
+    }
+    text.resize(size, ' ');
+    return text;
+}
+
+void validate(benchmark::State& state, const tessaril::utf8_detail::Kernel* kernel, std::string text)
+{
+    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+    if (!kernel->is_valid(data, text.size())) {
+        state.SkipWithError("benchmark text is not valid UTF-8");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kernel->is_valid(data, text.size()));
+    }
+    rate(state, text.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -69,6 +120,15 @@ int main(int argc, char** argv)
                                        std::to_string(tessaril::base64url_encoded_size(size));
             benchmark::RegisterBenchmark("base64url_encode/" + suffix, encode, kernels, size);
             benchmark::RegisterBenchmark("base64url_decode/" + suffix, decode, kernels, size);
+        }
+    }
+    for (const auto* kernel : tessaril::utf8_detail::available_kernels()) {
+        for (const TextKind& kind : TEXT_KINDS) {
+            for (std::size_t size : PAYLOAD_BYTES) {
+                benchmark::RegisterBenchmark(std::string("utf8_validate/") + kernel->name + "/" + kind.name +
+                                                 "/bytes:" + std::to_string(size),
+                                             validate, kernel, text_of(kind, size));
+            }
         }
     }
     benchmark::Initialize(&argc, argv);
