@@ -3,7 +3,9 @@
 Measures the median time per call, in microseconds, for payloads of 5 B,
 1 KiB and 16 KiB:
 
-* tessarils ``encrypt`` and ``decrypt`` under both backends;
+* tessarils ``encrypt`` and ``decrypt`` under both backends, with ASCII
+  payloads and with non-ASCII ones (accented Latin, CJK and emoji mixed) of
+  the same byte size;
 * ``cryptography``'s Fernet ``encrypt`` and ``decrypt``;
 * a hand-rolled token: ``os.urandom`` nonce, ``AESGCM``, ``base64.urlsafe_b64encode``;
 * the bare ``AESGCM`` and ``ChaCha20Poly1305`` calls of ``cryptography``;
@@ -48,13 +50,15 @@ CONTEXT = bytes([1, 0, 0, 0, 0, 0, 0, 0, 0, 7]) + b"session"
 
 OURS_AES = "tessarils AES256_GCM"
 OURS_XCHACHA = "tessarils XCHACHA20_POLY1305"
+OURS_AES_TEXT = "tessarils AES256_GCM, non-ASCII"
+OURS_XCHACHA_TEXT = "tessarils XCHACHA20_POLY1305, non-ASCII"
 FERNET = "Fernet"
 HAND_ROLLED = "AESGCM + urandom + base64"
 BARE_AESGCM = "bare AESGCM"
 BARE_CHACHA = "bare ChaCha20Poly1305"
 BARE_NACL = "bare PyNaCl XChaCha20"
 
-IMPLEMENTATIONS = [OURS_AES, OURS_XCHACHA, FERNET, HAND_ROLLED, BARE_AESGCM, BARE_CHACHA, BARE_NACL]
+IMPLEMENTATIONS = [OURS_AES, OURS_XCHACHA, OURS_AES_TEXT, OURS_XCHACHA_TEXT, FERNET, HAND_ROLLED, BARE_AESGCM, BARE_CHACHA, BARE_NACL]
 OURS = [OURS_AES, OURS_XCHACHA]
 PEERS = [FERNET, HAND_ROLLED, BARE_AESGCM, BARE_CHACHA, BARE_NACL]
 OPERATIONS = ("encrypt", "decrypt")
@@ -87,7 +91,26 @@ TARGETS = [
     Target(OURS_AES, FERNET, "16 KiB", faster_by=10),
     Target(OURS_XCHACHA, BARE_NACL, "5 B", at_most=0.3),
     Target(OURS_XCHACHA, BARE_NACL, "16 KiB", at_most=0.5),
+    # The kind of text must not change the cost (UTF-8 validation).
+    Target(OURS_AES_TEXT, OURS_AES, "16 KiB", at_most=1.15),
+    Target(OURS_XCHACHA_TEXT, OURS_XCHACHA, "16 KiB", at_most=1.15),
 ]
+
+# Mixed non-ASCII text: accented Latin (2 bytes a character), CJK (3) and
+# emoji (4), with a few ASCII spaces.
+TEXT_UNIT = "gr\u00fc\u00dfe \u00e9t\u00e9 \u6f22\u5b57\u304b\u306a \U0001f600\U0001f510 "
+
+
+def non_ascii_text(size: int) -> bytes:
+    """|size| bytes of UTF-8: whole characters of TEXT_UNIT, then spaces."""
+    text, length = [], 0
+    while True:
+        for char in TEXT_UNIT:
+            width = len(char.encode())
+            if length + width > size:
+                return ("".join(text) + " " * (size - length)).encode()
+            text.append(char)
+            length += width
 
 
 def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
@@ -98,6 +121,7 @@ def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
     beforehand, and is checked once to give back the payload.
     """
     data = b"x" * size
+    text = non_ascii_text(size)
     key128 = int.from_bytes(os.urandom(16), "big")
     aesgcm = AESGCM(AESGCM.generate_key(256))
     urandom, b64encode, b64decode = os.urandom, base64.urlsafe_b64encode, base64.urlsafe_b64decode
@@ -112,6 +136,7 @@ def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
 
     names = {
         "data": data,
+        "text": text,
         "context": CONTEXT,
         "nonce12": os.urandom(12),
         "nonce24": os.urandom(24),
@@ -129,6 +154,8 @@ def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
     encrypt = {
         OURS_AES: "ours_aes.encrypt(data)",
         OURS_XCHACHA: "ours_xchacha.encrypt(data)",
+        OURS_AES_TEXT: "ours_aes.encrypt(text)",
+        OURS_XCHACHA_TEXT: "ours_xchacha.encrypt(text)",
         FERNET: "fernet.encrypt(data)",
         HAND_ROLLED: "hand_rolled_encrypt(data)",
         BARE_AESGCM: "aesgcm.encrypt(nonce12, data, context)",
@@ -138,6 +165,8 @@ def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
     decrypt = {
         OURS_AES: "ours_aes.decrypt(sealed)",
         OURS_XCHACHA: "ours_xchacha.decrypt(sealed)",
+        OURS_AES_TEXT: "ours_aes.decrypt(sealed)",
+        OURS_XCHACHA_TEXT: "ours_xchacha.decrypt(sealed)",
         FERNET: "fernet.decrypt(sealed)",
         HAND_ROLLED: "hand_rolled_decrypt(sealed)",
         BARE_AESGCM: "aesgcm.decrypt(nonce12, sealed, context)",
@@ -147,7 +176,7 @@ def build_cases(size: int) -> dict[tuple[str, str], timeit.Timer]:
     cases = {}
     for name in IMPLEMENTATIONS:
         own = dict(names, sealed=eval(encrypt[name], dict(names)))
-        if eval(decrypt[name], dict(own)) != data:
+        if eval(decrypt[name], dict(own)) != (text if name in (OURS_AES_TEXT, OURS_XCHACHA_TEXT) else data):
             raise SystemExit(f"{name} decrypt does not give the payload back")
         cases[(name, "encrypt")] = timeit.Timer(encrypt[name], globals=dict(names))
         cases[(name, "decrypt")] = timeit.Timer(decrypt[name], globals=own)
