@@ -1,67 +1,84 @@
 #include "lib/utf8.h"
 
+#include <bit>
+#include <cstring>
+
 #include "lib/utf8_kernels.h"
-#include "lib/utf8_rules.h"
 
 namespace tessaril {
 namespace utf8_detail {
 namespace {
 
-// A nibble table held in two 64-bit words, so that a lookup is a shift of a
-// register by the nibble, never a load from an address that depends on it.
-struct PackedTable {
-    std::uint64_t low;   // entries 0..7
-    std::uint64_t high;  // entries 8..15
-};
+// The portable kernel works on eight bytes at a time in a 64-bit word, byte
+// k of the text in bits 8k..8k+7, with per-byte arithmetic that never
+// carries from one byte into the next. Each test leaves its answer in the
+// top bit of every byte.
+constexpr std::uint64_t ONES = 0x0101010101010101;
+constexpr std::uint64_t TOP_BITS = 0x8080808080808080;
+constexpr std::uint64_t LOW_BITS = 0x7F7F7F7F7F7F7F7F;
 
-constexpr PackedTable pack(const NibbleTable& table) noexcept
+// Top bit set in every byte >= |limit|, for 0x80 < limit <= 0xFF: the byte's
+// top bit, and its low seven bits reaching limit - 0x80.
+constexpr std::uint64_t at_least(std::uint64_t bytes, unsigned limit) noexcept
 {
-    PackedTable packed{0, 0};
-    for (unsigned i = 0; i < 8; ++i) {
-        packed.low |= std::uint64_t{table[i]} << (8 * i);
-        packed.high |= std::uint64_t{table[i + 8]} << (8 * i);
-    }
-    return packed;
+    return bytes & ((bytes & LOW_BITS) + (0x100 - limit) * ONES);
 }
 
-constexpr PackedTable PACKED_FIRST_HIGH = pack(FIRST_HIGH);
-constexpr PackedTable PACKED_FIRST_LOW = pack(FIRST_LOW);
-constexpr PackedTable PACKED_SECOND_HIGH = pack(SECOND_HIGH);
-
-constexpr std::uint32_t lookup(const PackedTable& table, std::uint32_t nibble) noexcept
+// Top bit set in every byte equal to |value|.
+constexpr std::uint64_t equal_to(std::uint64_t bytes, unsigned value) noexcept
 {
-    const std::uint64_t upper_half = 0 - std::uint64_t{nibble >> 3};  // all ones for entries 8..15
-    const std::uint64_t word = table.low ^ ((table.low ^ table.high) & upper_half);
-    return static_cast<std::uint32_t>(word >> (8 * (nibble & 7))) & 0xFF;
+    const std::uint64_t diff = bytes ^ (value * ONES);
+    return ~(((diff & LOW_BITS) + LOW_BITS) | diff);
 }
 
-// Top bit set when |byte| >= bias + 0x80, as the saturating subtract of the
-// vector kernels (for byte < 0x100 and bias < 0x80).
-constexpr std::uint32_t at_least(std::uint32_t byte, std::uint32_t bias) noexcept
+// The faults of the eight bytes |now|, given the eight before them: the same
+// rules as the nibble tables, stated per byte. A continuation byte must
+// stand exactly where a lead one, two or three bytes back calls for one;
+// C0, C1 and F5..FF never occur; after E0, ED, F0 and F4 the second byte's
+// range is narrowed (no overlong forms, surrogates or code points above
+// U+10FFFF).
+constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noexcept
 {
-    return ((byte + (0x80 - bias)) >> 1) & 0x80;
+    const std::uint64_t prev1 = (now << 8) | (before >> 56);
+    const std::uint64_t prev2 = (now << 16) | (before >> 48);
+    const std::uint64_t prev3 = (now << 24) | (before >> 40);
+    const std::uint64_t continuation = now & ~(now << 1);  // 10______
+    const std::uint64_t due = at_least(prev1, 0xC0) | at_least(prev2, 0xE0) | at_least(prev3, 0xF0);
+    const std::uint64_t from_a0 = at_least(now, 0xA0);
+    const std::uint64_t from_90 = at_least(now, 0x90);
+    return (continuation ^ due) | at_least(now, 0xF5) | (at_least(now, 0xC0) & ~at_least(now, 0xC2)) |
+           (equal_to(prev1, 0xE0) & ~from_a0) | (equal_to(prev1, 0xED) & from_a0) |
+           (equal_to(prev1, 0xF0) & ~from_90) | (equal_to(prev1, 0xF4) & from_90);
+}
+
+std::uint64_t load_word(const std::uint8_t* bytes, std::size_t count) noexcept
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, count);
+    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    return word;
 }
 
 bool is_valid_scalar(const std::uint8_t* data, std::size_t size) noexcept
 {
-    // The three bytes before the current one; zeros (ASCII) before the text.
-    std::uint32_t prev1 = 0, prev2 = 0, prev3 = 0;
-    std::uint32_t error = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const std::uint32_t byte = data[i];
-        const std::uint32_t pair_faults = lookup(PACKED_FIRST_HIGH, prev1 >> 4) &
-                                          lookup(PACKED_FIRST_LOW, prev1 & 15) &
-                                          lookup(PACKED_SECOND_HIGH, byte >> 4);
-        const std::uint32_t continuation_due = at_least(prev2, THIRD_BYTE_BIAS) | at_least(prev3, FOURTH_BYTE_BIAS);
-        error |= pair_faults ^ continuation_due;
-        prev3 = prev2;
-        prev2 = prev1;
-        prev1 = byte;
+    std::uint64_t error = 0;
+    std::uint64_t before = 0;  // ASCII before the text
+    std::size_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        const std::uint64_t now = load_word(data + i, 8);
+        error |= word_faults(now, before);
+        before = now;
     }
-    // The text must not end inside a sequence.
-    error |= at_least(prev1, LAST_BYTE_LIMIT + 1 - 0x80) | at_least(prev2, SECOND_LAST_LIMIT + 1 - 0x80) |
-             at_least(prev3, THIRD_LAST_LIMIT + 1 - 0x80);
-    return error == 0;
+    // The last bytes filled out with zeros (ASCII), then a word of zeros, so
+    // that a sequence cut short by the end of the text fails as one cut
+    // short by ASCII.
+    if (const std::size_t rest = size - i; rest != 0) {
+        const std::uint64_t now = load_word(data + i, rest);
+        error |= word_faults(now, before);
+        before = now;
+    }
+    error |= word_faults(0, before);
+    return (error & TOP_BITS) == 0;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // The UTF-8 well-formedness test, one kernel per instruction set, chosen once
-// per process. Every kernel computes the same verdict the same way: three
-// 16-entry lookups by nibble (held in registers, never in memory addressed by
-// the text) flag every bad pair of adjacent bytes, a saturating subtract
-// flags missing third and fourth bytes, and the flags are OR-ed over the
-// whole input. Nothing branches on the text and no address depends on it,
-// so a kernel's running time depends on the input's length alone.
+// per process. The vector kernels flag every bad pair of adjacent bytes with
+// three 16-entry lookups by nibble (held in registers, never in memory
+// addressed by the text) and missing third and fourth bytes with a
+// saturating subtract; the portable one states the same rules as per-byte
+// arithmetic on 64-bit words. Every kernel ORs its flags over the whole
+// input: nothing branches on the text and no address depends on it, so a
+// kernel's running time depends on the input's length alone.
 #pragma once
 
 #include <cstddef>

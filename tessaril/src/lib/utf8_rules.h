@@ -1,5 +1,5 @@
-// The rules of well-formed UTF-8 as three nibble tables, shared by every
-// validation kernel. For each pair of adjacent bytes (first, second), the
+// The rules of well-formed UTF-8 as three nibble tables, shared by the
+// vector validation kernels, which look them up with byte shuffles. For each pair of adjacent bytes (first, second), the
 // flags of table(first's high nibble), table(first's low nibble) and
 // table(second's high nibble) are AND-ed: a bit that survives in all three
 // names a fault of that pair. The one fault a pair cannot see, a third or
