@@ -194,6 +194,7 @@ def opening(box, backend, tokens, other):
     good = tokens[1]
     nonce, context, sealed = good.split(".")
     fails(ValueError, box.decrypt, "x" * 32769, message="invalid")
+    fails(ValueError, box.decrypt_for, "\u6f22" * 32769, "session", message="invalid")  # refused unconverted
     fails(ValueError, box.decrypt, "abc", message="invalid")
     fails(ValueError, box.decrypt, "a.b", message="invalid")
     fails(ValueError, box.decrypt, "..", message="invalid")
@@ -215,6 +216,7 @@ def opening(box, backend, tokens, other):
     fails(TypeError, box.decrypt, good.encode())
     fails(TypeError, box.decrypt, None)
     fails(UnicodeEncodeError, box.decrypt, "\udcff")
+    fails(UnicodeEncodeError, box.decrypt, "\U0001f600" * 32769 + "\udcff")
     fails(TypeError, box.decrypt)
     fails(TypeError, box.decrypt, good, good)
     fails(TypeError, box.decrypt, tok=good)
