@@ -80,10 +80,12 @@ inline constexpr NibbleTable SECOND_HIGH = {
 
 // A byte two places back at or above E0 (a three- or four-byte lead) or
 // three places back at or above F0 (a four-byte lead) calls for a
-// continuation here. Subtracting these with saturation leaves the top bit set
-// exactly then.
-inline constexpr std::uint8_t THIRD_BYTE_BIAS = 0xE0 - 0x80;
-inline constexpr std::uint8_t FOURTH_BYTE_BIAS = 0xF0 - 0x80;
+// continuation here. Subtracting the biases with saturation leaves the top
+// bit set exactly then.
+inline constexpr std::uint8_t THREE_BYTE_LEAD = 0xE0;
+inline constexpr std::uint8_t FOUR_BYTE_LEAD = 0xF0;
+inline constexpr std::uint8_t THIRD_BYTE_BIAS = THREE_BYTE_LEAD - 0x80;
+inline constexpr std::uint8_t FOURTH_BYTE_BIAS = FOUR_BYTE_LEAD - 0x80;
 
 // A text may not end inside a sequence: its last byte below C0, the one
 // before below E0, the one before that below F0. Subtracting these limits

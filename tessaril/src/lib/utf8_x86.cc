@@ -108,49 +108,64 @@ struct Avx512Tables {
     __m512i first_high, first_low, second_high;
 };
 
-// Truth tables for _mm512_ternarylogic_epi32(a, b, c): bit (a << 2 | b << 1 | c)
-// of the constant is the result. a & b & c, and (a & b) ^ c.
+// Truth table for _mm512_ternarylogic_epi32(a, b, c) giving a & b & c: bit
+// (a << 2 | b << 1 | c) of the constant is the result.
 constexpr int AND_OF_THREE = 0x80;
-constexpr int AND_THEN_XOR = 0x6A;
 
-TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, __m512i in, __m512i before) noexcept
+// A block of 64 bytes with its leads of three or four bytes (E0 and above)
+// and of four bytes (F0 and above) as bit masks, bit k for byte k: they call
+// for continuations two and three bytes on, possibly in the next block.
+struct Avx512Block {
+    __m512i bytes;
+    std::uint64_t long_leads;
+    std::uint64_t four_byte_leads;
+};
+
+TESSARILS_AVX512 inline Avx512Block read_block(__m512i bytes) noexcept
 {
-    // Each 128-bit lane of |behind| holds the 16 bytes that precede the same
-    // lane of |in|.
-    const __m512i behind = _mm512_alignr_epi64(in, before, 6);
-    const __m512i prev1 = _mm512_alignr_epi8(in, behind, 15);
-    const __m512i prev2 = _mm512_alignr_epi8(in, behind, 14);
-    const __m512i prev3 = _mm512_alignr_epi8(in, behind, 13);
+    return {bytes, _cvtmask64_u64(_mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(byte(THREE_BYTE_LEAD)))),
+            _cvtmask64_u64(_mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(byte(FOUR_BYTE_LEAD))))};
+}
+
+TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, const Avx512Block& in,
+                                             const Avx512Block& before) noexcept
+{
+    // Each 128-bit lane of the inner align holds the 16 bytes that precede
+    // the same lane of |in|.
+    const __m512i prev1 = _mm512_alignr_epi8(in.bytes, _mm512_alignr_epi64(in.bytes, before.bytes, 6), 15);
     const __m512i low_nibble = _mm512_set1_epi8(0x0F);
     const __m512i pair_faults = _mm512_ternarylogic_epi32(
         _mm512_shuffle_epi8(t.first_high, _mm512_and_si512(_mm512_srli_epi16(prev1, 4), low_nibble)),
         _mm512_shuffle_epi8(t.first_low, _mm512_and_si512(prev1, low_nibble)),
-        _mm512_shuffle_epi8(t.second_high, _mm512_and_si512(_mm512_srli_epi16(in, 4), low_nibble)), AND_OF_THREE);
-    const __m512i due = _mm512_or_si512(_mm512_subs_epu8(prev2, _mm512_set1_epi8(byte(THIRD_BYTE_BIAS))),
-                                        _mm512_subs_epu8(prev3, _mm512_set1_epi8(byte(FOURTH_BYTE_BIAS))));
-    return _mm512_ternarylogic_epi32(due, _mm512_set1_epi8(byte(0x80)), pair_faults, AND_THEN_XOR);
+        _mm512_shuffle_epi8(t.second_high, _mm512_and_si512(_mm512_srli_epi16(in.bytes, 4), low_nibble)),
+        AND_OF_THREE);
+    // Where a third or fourth byte is due, adding 0x80 flips the top bit,
+    // CONTINUATION_PAIR, which a continuation there has set.
+    const std::uint64_t due = (in.long_leads << 2) | (before.long_leads >> 62) | (in.four_byte_leads << 3) |
+                              (before.four_byte_leads >> 61);
+    return _mm512_mask_add_epi8(pair_faults, _cvtu64_mask64(due), pair_faults, _mm512_set1_epi8(byte(0x80)));
 }
 
 TESSARILS_AVX512 bool is_valid_avx512(const std::uint8_t* data, std::size_t size) noexcept
 {
     const Avx512Tables t{table512(FIRST_HIGH), table512(FIRST_LOW), table512(SECOND_HIGH)};
     __m512i error = _mm512_setzero_si512();
-    __m512i before = _mm512_setzero_si512();
+    Avx512Block before = read_block(_mm512_setzero_si512());
     std::size_t i = 0;
     for (; size - i >= 64; i += 64) {
-        const __m512i in = _mm512_loadu_si512(data + i);
+        const Avx512Block in = read_block(_mm512_loadu_si512(data + i));
         error = _mm512_or_si512(error, block_faults(t, in, before));
         before = in;
     }
     if (const std::size_t rest = size - i; rest != 0) {
         // A masked load reads exactly the last bytes and fills the block out
         // with zeros (ASCII), which a sequence cut short then fails against.
-        const __m512i in = _mm512_maskz_loadu_epi8((std::uint64_t{1} << rest) - 1, data + i);
+        const Avx512Block in = read_block(_mm512_maskz_loadu_epi8((std::uint64_t{1} << rest) - 1, data + i));
         error = _mm512_or_si512(error, block_faults(t, in, before));
         before = in;
     }
     static constexpr auto limits = end_limits<64>();
-    error = _mm512_or_si512(error, _mm512_subs_epu8(before, _mm512_loadu_si512(limits.data())));
+    error = _mm512_or_si512(error, _mm512_subs_epu8(before.bytes, _mm512_loadu_si512(limits.data())));
     return _mm512_test_epi8_mask(error, error) == 0;
 }
 
