@@ -1,10 +1,11 @@
 // The rules of well-formed UTF-8 as three nibble tables, shared by the
-// vector validation kernels, which look them up with byte shuffles. For each pair of adjacent bytes (first, second), the
-// flags of table(first's high nibble), table(first's low nibble) and
-// table(second's high nibble) are AND-ed: a bit that survives in all three
-// names a fault of that pair. The one fault a pair cannot see, a third or
-// fourth byte that is missing or extra, is caught by comparing the bytes two
-// and three places back against E0 and F0 with the CONTINUATION_PAIR flag.
+// vector validation kernels, which look them up with byte shuffles. For each
+// pair of adjacent bytes (first, second), the flags of table(first's high
+// nibble), table(first's low nibble) and table(second's high nibble) are
+// AND-ed: a bit that survives in all three names a fault of that pair. The
+// one fault a pair cannot see, a third or fourth byte that is missing or
+// extra, is caught by comparing the bytes two and three places back against
+// E0 and F0 with the CONTINUATION_PAIR flag.
 #pragma once
 
 #include <array>

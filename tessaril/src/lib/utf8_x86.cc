@@ -3,9 +3,10 @@
 // where available_kernels() found the instructions.
 //
 // The nibble tables sit in registers and are read with byte shuffles; the
-// bytes one, two and three places back come from fixed-position shifts
-// across the previous block. Every block is checked in full and the faults
-// are OR-ed together, so the loop bounds depend on the length alone.
+// bytes before each byte come from fixed-position shifts across the previous
+// block (AVX-512 finds the continuations due after long leads from bit masks
+// of the leads instead). Every block is checked in full and the faults are
+// OR-ed together, so the loop bounds depend on the length alone.
 #include "lib/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_X86
@@ -39,9 +40,14 @@ struct Avx2Tables {
     __m256i first_high, first_low, second_high;
 };
 
+TESSARILS_AVX2 inline __m256i low_nibbles(__m256i v) noexcept
+{
+    return _mm256_and_si256(v, _mm256_set1_epi8(0x0F));
+}
+
 TESSARILS_AVX2 inline __m256i high_nibbles(__m256i v) noexcept
 {
-    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+    return low_nibbles(_mm256_srli_epi16(v, 4));
 }
 
 // The faults of block |in|, given the block before it.
@@ -53,10 +59,9 @@ TESSARILS_AVX2 inline __m256i block_faults(const Avx2Tables& t, __m256i in, __m2
     const __m256i prev1 = _mm256_alignr_epi8(in, behind, 15);
     const __m256i prev2 = _mm256_alignr_epi8(in, behind, 14);
     const __m256i prev3 = _mm256_alignr_epi8(in, behind, 13);
-    const __m256i pair_faults =
-        _mm256_and_si256(_mm256_and_si256(_mm256_shuffle_epi8(t.first_high, high_nibbles(prev1)),
-                                          _mm256_shuffle_epi8(t.first_low, _mm256_and_si256(prev1, _mm256_set1_epi8(0x0F)))),
-                         _mm256_shuffle_epi8(t.second_high, high_nibbles(in)));
+    const __m256i first = _mm256_and_si256(_mm256_shuffle_epi8(t.first_high, high_nibbles(prev1)),
+                                           _mm256_shuffle_epi8(t.first_low, low_nibbles(prev1)));
+    const __m256i pair_faults = _mm256_and_si256(first, _mm256_shuffle_epi8(t.second_high, high_nibbles(in)));
     const __m256i continuation_due =
         _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(byte(THIRD_BYTE_BIAS))),
                                          _mm256_subs_epu8(prev3, _mm256_set1_epi8(byte(FOURTH_BYTE_BIAS)))),
