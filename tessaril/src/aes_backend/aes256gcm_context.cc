@@ -18,19 +18,37 @@ CipherCtx keyed_template(KeyView key, int encrypt)
     return ctx;
 }
 
+// libsodium's key schedule and H, expanded where the processor runs that
+// code. Wiped by its destructor, which also runs when a later member's
+// constructor throws.
+class Precomputed {
+public:
+    explicit Precomputed(KeyView key)
+    {
+        if (Aes256GcmContext::path_available(AeadPath::Short) &&
+            crypto_aead_aes256gcm_beforenm(&state_, key.data()) != 0) {
+            wipe();
+            throw InternalFault("cannot key AES-256-GCM");
+        }
+    }
+    Precomputed(const Precomputed&) = delete;
+    Precomputed& operator=(const Precomputed&) = delete;
+    ~Precomputed() { wipe(); }
+
+    const crypto_aead_aes256gcm_state* get() const noexcept { return &state_; }
+
+private:
+    void wipe() noexcept { secure_wipe(std::span(state_.opaque)); }
+
+    crypto_aead_aes256gcm_state state_{};
+};
+
 }  // namespace
 
 struct Aes256GcmContext::Impl {
-    explicit Impl(KeyView key) : encrypt(keyed_template(key, 1)), decrypt(keyed_template(key, 0)) {}
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
-    // Runs on every path that had built an Impl, a constructor that throws
-    // afterwards included.
-    ~Impl() { secure_wipe(std::span(precomputed.opaque)); }
+    explicit Impl(KeyView key) : precomputed(key), encrypt(keyed_template(key, 1)), decrypt(keyed_template(key, 0)) {}
 
-    // Key schedule and H in libsodium's form; filled only where the
-    // processor runs that code.
-    crypto_aead_aes256gcm_state precomputed{};
+    Precomputed precomputed;
     CipherCtx encrypt;
     CipherCtx decrypt;
 };
@@ -42,12 +60,7 @@ bool Aes256GcmContext::path_available(AeadPath path) noexcept
     return path == AeadPath::Long || precomputed;
 }
 
-Aes256GcmContext::Aes256GcmContext(KeyView key) : impl_(std::make_unique<Impl>(key))
-{
-    if (path_available(AeadPath::Short) && crypto_aead_aes256gcm_beforenm(&impl_->precomputed, key.data()) != 0) {
-        throw InternalFault("cannot key AES-256-GCM");
-    }
-}
+Aes256GcmContext::Aes256GcmContext(KeyView key) : impl_(std::make_unique<Impl>(key)) {}
 
 Aes256GcmContext::~Aes256GcmContext() = default;
 Aes256GcmContext::Aes256GcmContext(Aes256GcmContext&&) noexcept = default;
@@ -64,7 +77,7 @@ void Aes256GcmContext::seal(AeadPath path, Nonce nonce, std::span<const std::uin
     std::uint8_t spare;
     if (crypto_aead_aes256gcm_encrypt_detached_afternm(non_null_data(ciphertext, spare), tag.data(), nullptr,
                                                        plaintext.data(), plaintext.size(), aad.data(), aad.size(),
-                                                       nullptr, nonce.data(), &impl_->precomputed) != 0) {
+                                                       nullptr, nonce.data(), impl_->precomputed.get()) != 0) {
         cipher_limits_broken();
     }
 }
@@ -83,7 +96,7 @@ bool Aes256GcmContext::open(AeadPath path, Nonce nonce, std::span<const std::uin
     const bool authentic =
         crypto_aead_aes256gcm_decrypt_detached_afternm(plaintext.data(), nullptr, non_null_data(ciphertext, spare),
                                                        ciphertext.size(), tag.data(), aad.data(), aad.size(),
-                                                       nonce.data(), &impl_->precomputed) == 0;
+                                                       nonce.data(), impl_->precomputed.get()) == 0;
     if (authentic) unverified.commit();
     return authentic;
 }

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include <openssl/sha.h>
+#include <sodium/crypto_hash_sha256.h>
 
 namespace tessaril {
 namespace {
@@ -31,8 +31,11 @@ DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
     const std::string_view name = label(backend);
     for (std::size_t i = 0; i < name.size(); ++i) bytes[KEY_VALUE_BYTES + i] = static_cast<std::uint8_t>(name[i]);
 
+    // libsodium's SHA-256 neither allocates nor fails, so no path can yield
+    // a key that was never computed.
+    static_assert(crypto_hash_sha256_BYTES == KEY_BYTES);
     DerivedKey derived;
-    SHA256(bytes.data(), KEY_VALUE_BYTES + name.size(), derived.bytes().data());
+    crypto_hash_sha256(derived.bytes().data(), bytes.data(), KEY_VALUE_BYTES + name.size());
     return derived;
 }
 

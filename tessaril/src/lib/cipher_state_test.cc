@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "lib/internal_fault.h"
+#include "testing/allocation_counter.h"
 #include "testing/bytes.h"
+#include "testing/failing_openssl.h"
 
 namespace tessaril {
 namespace {
@@ -36,6 +39,23 @@ TEST(CipherState, RecordsItsBackend)
 {
     EXPECT_EQ(CipherState::build(Backend::AES256_GCM, 5).backend(), Backend::AES256_GCM);
     EXPECT_EQ(CipherState::build(Backend::XCHACHA20_POLY1305, 5).backend(), Backend::XCHACHA20_POLY1305);
+}
+
+// A library that cannot key the cipher makes construction throw; the key
+// schedule expanded by then (it begins with the key itself) is wiped before
+// its memory is released.
+TEST(CipherState, FailedConstructionReleasesNoKeyMaterial)
+{
+    if (!TESSARILS_COUNTS_ALLOCATIONS) GTEST_SKIP() << "the sanitizer owns operator delete";
+    if (!testing::FailingOpenSsl::installed()) GTEST_SKIP() << "OpenSSL allocated before the test program started";
+    (void)CipherState::build(Backend::AES256_GCM, 1);  // the cipher is fetched while allocations still succeed
+    const DerivedKey derived = derive_aead_key(Backend::AES256_GCM, 42);
+    const testing::FreedBlockWatch watch(derived.bytes());
+    {
+        const testing::FailingOpenSsl failing;
+        EXPECT_THROW((void)CipherState::build(Backend::AES256_GCM, 42), InternalFault);
+    }
+    EXPECT_EQ(watch.blocks_holding_marker(), 0u);
 }
 
 TEST(DerivedKey, IsZeroAfterDestruction)
