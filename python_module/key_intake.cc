@@ -126,11 +126,11 @@ tessaril::Result<KeyValue> parse_decimal_key(std::string_view text) noexcept
 
 tessaril::Result<KeyValue> key_from_environment(std::string_view name)
 {
-    // The value's text is dropped at the end of this scope, before the
-    // cipher state is built from the parsed number.
-    const std::optional<std::string> text = tessaril::platform::read_environment(name);
+    // The value's text is wiped at the end of this scope, before the cipher
+    // state is built from the parsed number.
+    const std::optional<tessaril::SecretText> text = tessaril::platform::read_environment(name);
     if (!text) return std::unexpected(ErrorKind::InvalidKeyEnv);
-    return parse_decimal_key(*text);
+    return parse_decimal_key(text->view());
 }
 
 }  // namespace tessarils

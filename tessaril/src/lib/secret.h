@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
+
+#include "lib/buffer.h"
 
 namespace tessaril {
 
@@ -29,6 +32,26 @@ public:
 
 private:
     std::array<std::uint8_t, N> bytes_{};
+};
+
+// Text that is secret, such as a key read from the environment: one exact
+// allocation, wiped when released.
+class SecretText {
+public:
+    // |size| bytes, to be filled through span() before use.
+    explicit SecretText(std::size_t size) : bytes_(Buffer::uninitialized(size)) {}
+    SecretText(SecretText&&) noexcept = default;  // the source is left empty
+    SecretText& operator=(SecretText&&) = delete;
+    ~SecretText() { secure_wipe(bytes_.span()); }
+
+    std::span<std::uint8_t> span() noexcept { return bytes_.span(); }
+    std::string_view view() const noexcept
+    {
+        return {reinterpret_cast<const char*>(bytes_.data()), bytes_.size()};
+    }
+
+private:
+    Buffer bytes_;
 };
 
 // Guards an output buffer that may hold plaintext nobody may see yet
