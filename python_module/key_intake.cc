@@ -7,7 +7,7 @@
 #include "lib/platform.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 using tessaril::ErrorKind;
@@ -133,4 +133,12 @@ tessaril::Result<KeyValue> key_from_environment(std::string_view name)
     return parse_decimal_key(text->view());
 }
 
-}  // namespace tessarils
+tessaril::Result<KeyValue> choose_key(std::optional<KeyValue> key, std::optional<std::string_view> key_env)
+{
+    if (key && key_env) return std::unexpected(ErrorKind::ConflictingKeySources);
+    if (!key && !key_env) return std::unexpected(ErrorKind::MissingKey);
+    if (key_env) return key_from_environment(*key_env);
+    return *key;
+}
+
+}  // namespace binding
