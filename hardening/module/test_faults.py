@@ -5,12 +5,8 @@ import os
 
 import pytest
 
-from conftest import run_python
 from tessarils import Backend, Tessaril
-
-RANDOM_UNAVAILABLE = "operating system randomness is unavailable"
-EXPIRED = "token has expired"
-KEY_ENV_INVALID = "the value of key_env is invalid"
+from tessarils_testing import EXPIRED, INVALID_KEY_ENV, RANDOM_UNAVAILABLE, run_python
 
 
 @pytest.mark.parametrize("mode", [1, 2], ids=["fails", "falls short"])
@@ -69,7 +65,7 @@ def test_key_env_value_that_is_not_utf8(monkeypatch, backend, value):
     monkeypatch.setitem(os.environb, b"TESSARILS_HARDENING_KEY", value)
     with pytest.raises(ValueError) as raised:
         Tessaril(backend, key_env="TESSARILS_HARDENING_KEY")
-    assert str(raised.value) == KEY_ENV_INVALID
+    assert str(raised.value) == INVALID_KEY_ENV
     assert type(raised.value) is ValueError
 
 
