@@ -8,7 +8,7 @@
 #include "lib/token_codec.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 using Run = std::pair<Py_ssize_t, Py_ssize_t>;
@@ -77,4 +77,4 @@ bool extract_token(PyObject* object, std::optional<std::string_view>& out) noexc
     return true;
 }
 
-}  // namespace tessarils
+}  // namespace binding

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-namespace tessarils {
+namespace binding {
 
 // Reads |object| as extract_str does, except that a string of more code
 // points than the longest token has bytes (every code point takes at least
@@ -18,4 +18,4 @@ namespace tessarils {
 // message, positions and object.
 [[nodiscard]] bool extract_token(PyObject* object, std::optional<std::string_view>& out) noexcept;
 
-}  // namespace tessarils
+}  // namespace binding

@@ -15,7 +15,7 @@
 
 #include <immintrin.h>
 
-#include "lib/buffer.h"
+#include "lib/secret.h"
 #include "lib/utf8_rules.h"
 
 namespace tessaril::utf8_detail {
