@@ -6,6 +6,7 @@
 #include "lib/buffer.h"
 #include "lib/evp_aead.h"
 #include "lib/internal_fault.h"
+#include "openssl/library_context.h"
 
 namespace tessaril {
 namespace {
@@ -18,10 +19,9 @@ constexpr std::size_t PRECOMPUTED_MAX_BYTES = 256;
 
 const EVP_CIPHER* aes_256_gcm()
 {
-    // Fetched once: later initialisations then skip the provider lookup.
-    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));
-    if (!cipher) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
-    return cipher.get();
+    const EVP_CIPHER* cipher = library_cipher(LibraryCipher::AES_256_GCM);
+    if (cipher == nullptr) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
+    return cipher;
 }
 
 CipherCtx keyed_template(std::span<const std::uint8_t, 32> key, int encrypt)

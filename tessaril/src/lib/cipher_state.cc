@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include <openssl/sha.h>
+#include <sodium/crypto_hash_sha256.h>
 
 #include "lib/buffer.h"
 
@@ -25,8 +25,11 @@ DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
     const std::string_view name = label(backend);
     for (std::size_t i = 0; i < name.size(); ++i) input[16 + i] = static_cast<std::uint8_t>(name[i]);
 
+    // libsodium's SHA-256 neither allocates nor fails. OpenSSL's one-shot
+    // call fetches from the process-wide library context, so a configuration
+    // that withholds SHA-256 there made it fail and leave the key unwritten.
     DerivedKey derived;
-    SHA256(input.data(), 16 + name.size(), derived.data());
+    crypto_hash_sha256(derived.data(), input.data(), 16 + name.size());
     secure_wipe(input);
     return derived;
 }

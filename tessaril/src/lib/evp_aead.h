@@ -15,11 +15,6 @@ struct CipherCtxDeleter {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 
-struct CipherDeleter {
-    void operator()(EVP_CIPHER* cipher) const noexcept { EVP_CIPHER_free(cipher); }
-};
-using Cipher = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
-
 // A library failure on input the engine has already bounded: a broken
 // invariant, thrown as InternalFault.
 [[noreturn]] void cipher_limits_broken();

@@ -12,6 +12,7 @@
 #include "lib/buffer.h"
 #include "lib/evp_aead.h"
 #include "lib/internal_fault.h"
+#include "openssl/library_context.h"
 
 namespace tessaril {
 
@@ -30,12 +31,11 @@ void ensure_sodium_initialised()
     if (status < 0) throw InternalFault("libsodium failed to initialise");
 }
 
-// OpenSSL's ChaCha20-Poly1305, fetched once; null where the library was
-// built without it, and then every message takes the combined call.
+// OpenSSL's ChaCha20-Poly1305; null where the library was built without
+// it, and then every message takes the combined call.
 const EVP_CIPHER* chacha20_poly1305() noexcept
 {
-    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr));
-    return cipher.get();
+    return library_cipher(LibraryCipher::CHACHA20_POLY1305);
 }
 
 // The ChaCha20-Poly1305 key and 12-byte nonce that XChaCha20-Poly1305 runs
