@@ -1,0 +1,72 @@
+"""What the extension takes from the process around it and offers to it:
+OpenSSL's configuration changes nothing, and its only symbol is the init
+function."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import tessarils
+from tessarils import Tessaril
+
+from conftest import BACKENDS
+
+KEY = 0x0123456789ABCDEF_FEDCBA9876543210
+
+FIPS_ONLY = """openssl_conf = openssl_init
+[openssl_init]
+alg_section = algorithms
+[algorithms]
+default_properties = fips=yes
+"""
+
+# Activates only the null provider: the process-wide context has no algorithms.
+NULL_PROVIDER = """openssl_conf = openssl_init
+[openssl_init]
+providers = providers
+[providers]
+null = null
+[null]
+activate = 1
+"""
+
+# Seals short and long payloads (both code paths of each backend), after
+# another user of OpenSSL has loaded the configuration when asked to.
+CHILD = f"""
+import ssl, sys
+if sys.argv[1] == "ssl first":
+    try:
+        ssl.create_default_context()
+    except ssl.SSLError:
+        pass
+from tessarils import Backend, Tessaril
+for backend in (Backend.AES256_GCM, Backend.XCHACHA20_POLY1305):
+    box = Tessaril(backend, key={KEY})
+    for size in (1, 1000):
+        print(box.encrypt(b"x" * size))
+"""
+
+
+@pytest.mark.parametrize("config", [FIPS_ONLY, NULL_PROVIDER, None], ids=["fips-only", "no-algorithms", "missing"])
+@pytest.mark.parametrize("first", ["tessarils", "ssl first"])
+def test_openssl_configuration_changes_nothing(tmp_path, config, first):
+    path = tmp_path / "openssl.cnf"
+    if config is not None:
+        path.write_text(config)
+    env = dict(os.environ, OPENSSL_CONF=str(path))
+    child = subprocess.run([sys.executable, "-c", CHILD, first], env=env, capture_output=True, text=True)
+    assert child.returncode == 0, child.stderr
+    tokens = child.stdout.split()
+    assert len(tokens) == 4
+    # Opened here, without the configuration: the same keys and ciphers.
+    for index, token in enumerate(tokens):
+        assert Tessaril(BACKENDS[index // 2], key=KEY).decrypt(token) == b"x" * (1, 1000)[index % 2]
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm")
+def test_init_function_is_the_only_export():
+    listing = subprocess.run(["nm", "-D", "--defined-only", tessarils.__file__], capture_output=True, text=True, check=True)
+    assert [line.split()[-1] for line in listing.stdout.splitlines()] == ["PyInit_tessarils"]
