@@ -2,17 +2,14 @@
 OpenSSL's configuration changes nothing, and its only symbol is the init
 function."""
 
-import os
 import shutil
 import subprocess
-import sys
 
 import pytest
 
 import tessarils
 from tessarils import Tessaril
-
-from conftest import BACKENDS
+from tessarils_testing import BACKENDS, run_python
 
 KEY = 0x0123456789ABCDEF_FEDCBA9876543210
 
@@ -35,31 +32,26 @@ activate = 1
 
 # Seals short and long payloads (both code paths of each backend), after
 # another user of OpenSSL has loaded the configuration when asked to.
-CHILD = f"""
-import ssl, sys
-if sys.argv[1] == "ssl first":
-    try:
-        ssl.create_default_context()
-    except ssl.SSLError:
-        pass
-from tessarils import Backend, Tessaril
-for backend in (Backend.AES256_GCM, Backend.XCHACHA20_POLY1305):
-    box = Tessaril(backend, key={KEY})
-    for size in (1, 1000):
-        print(box.encrypt(b"x" * size))
+CHILD = """
+    import json, ssl
+    if {ssl_first}:
+        try:
+            ssl.create_default_context()
+        except ssl.SSLError:
+            pass
+    from tessarils import Backend, Tessaril
+    boxes = [Tessaril(backend, key={key}) for backend in (Backend.AES256_GCM, Backend.XCHACHA20_POLY1305)]
+    print(json.dumps([box.encrypt(b"x" * size) for box in boxes for size in (1, 1000)]))
 """
 
 
 @pytest.mark.parametrize("config", [FIPS_ONLY, NULL_PROVIDER, None], ids=["fips-only", "no-algorithms", "missing"])
-@pytest.mark.parametrize("first", ["tessarils", "ssl first"])
-def test_openssl_configuration_changes_nothing(tmp_path, config, first):
+@pytest.mark.parametrize("ssl_first", [False, True], ids=["tessarils-first", "ssl-first"])
+def test_openssl_configuration_changes_nothing(tmp_path, config, ssl_first):
     path = tmp_path / "openssl.cnf"
     if config is not None:
         path.write_text(config)
-    env = dict(os.environ, OPENSSL_CONF=str(path))
-    child = subprocess.run([sys.executable, "-c", CHILD, first], env=env, capture_output=True, text=True)
-    assert child.returncode == 0, child.stderr
-    tokens = child.stdout.split()
+    tokens = run_python(CHILD.format(ssl_first=ssl_first, key=KEY), env={"OPENSSL_CONF": str(path)})
     assert len(tokens) == 4
     # Opened here, without the configuration: the same keys and ciphers.
     for index, token in enumerate(tokens):
