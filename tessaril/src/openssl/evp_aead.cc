@@ -4,14 +4,10 @@
 
 #include "lib/internal_fault.h"
 #include "lib/secret.h"
+#include "openssl/library_context.h"
 
 namespace tessaril {
 namespace {
-
-struct CipherDeleter {
-    void operator()(EVP_CIPHER* cipher) const noexcept { EVP_CIPHER_free(cipher); }
-};
-using Cipher = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
 
 void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, std::span<const std::uint8_t> in)
 {
@@ -26,16 +22,14 @@ void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, std::span<const std::uint8_t
 
 const EVP_CIPHER* aes_256_gcm()
 {
-    // Fetched once: later initialisations then skip the provider lookup.
-    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));
-    if (!cipher) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
-    return cipher.get();
+    const EVP_CIPHER* cipher = library_cipher(LibraryCipher::AES_256_GCM);
+    if (cipher == nullptr) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
+    return cipher;
 }
 
 const EVP_CIPHER* chacha20_poly1305() noexcept
 {
-    static const Cipher cipher(EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr));
-    return cipher.get();
+    return library_cipher(LibraryCipher::CHACHA20_POLY1305);
 }
 
 CipherCtx keyed_context(const EVP_CIPHER* cipher, KeyView key, const std::uint8_t* nonce, int encrypt) noexcept

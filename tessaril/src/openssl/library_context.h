@@ -1,0 +1,21 @@
+// The engine's own view of OpenSSL: a library context of its own with the
+// default provider loaded explicitly and no configuration file read, so that
+// neither OPENSSL_CONF nor a configuration that another user of the same
+// libcrypto loaded can change or remove the algorithms the engine runs.
+#pragma once
+
+#include <cstdint>
+
+#include <openssl/evp.h>
+
+namespace tessaril {
+
+enum class LibraryCipher : std::uint8_t { AES_256_GCM, CHACHA20_POLY1305 };
+
+// The cipher |which| from the engine's library context. Fetched once per
+// process and kept for its lifetime; safe to call from any thread. Null when
+// the library cannot provide it (no memory, or built without the cipher); a
+// failure is not remembered, so the next call tries again.
+[[nodiscard]] const EVP_CIPHER* library_cipher(LibraryCipher which) noexcept;
+
+}  // namespace tessaril
