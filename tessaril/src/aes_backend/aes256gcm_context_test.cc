@@ -25,11 +25,10 @@ protected:
 TEST_P(Aes256GcmPath, WycheproofVectors)
 {
     const auto cases = testing::load_wycheproof("aes_gcm_test.json", 256, 96);
-    if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
-    ASSERT_EQ(cases->size(), 66u);
+    ASSERT_EQ(cases.size(), 66u);
     const Path path = GetParam();
     const auto counts = testing::check_aead_cases(
-        *cases,
+        cases,
         [&](const testing::AeadCase& t, std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag) {
             Aes256GcmContext(testing::fixed<32>(t.key)).seal(path, testing::fixed<12>(t.iv), t.aad, t.msg,
                                                              ciphertext, tag);

@@ -15,11 +15,10 @@ class XChaChaPaths : public ::testing::TestWithParam<XChaChaPath> {};
 TEST_P(XChaChaPaths, WycheproofVectors)
 {
     const auto cases = testing::load_wycheproof("xchacha20_poly1305_test.json", 256, 192);
-    if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
-    ASSERT_EQ(cases->size(), 306u);
+    ASSERT_EQ(cases.size(), 306u);
     const XChaChaPath path = GetParam();
     const auto counts = testing::check_aead_cases(
-        *cases,
+        cases,
         [&](const testing::AeadCase& t, std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag) {
             xchacha_seal(path, testing::fixed<32>(t.key), testing::fixed<24>(t.iv), t.aad, t.msg, ciphertext, tag);
         },
