@@ -81,7 +81,9 @@ void open_both_ways(const CipherState& state, const std::string& token, const st
 {
     tally.opens += 2;
     const auto opened = tessaril::decrypt_for(state, token, "threads");
-    if (!opened || !std::ranges::equal(opened->span(), plaintext)) tally.fail("open", plaintext.size(), state.backend());
+    if (!opened || !std::ranges::equal(opened->span(), plaintext)) {
+        tally.fail("open", plaintext.size(), state.backend());
+    }
 
     std::string forged = token;
     char& c = forged[forged.rfind('.') + 2];
@@ -149,7 +151,8 @@ int main(int argc, char** argv)
     });
     // sealed[thread][backend][size]: what each thread sealed on the shared
     // states in the current round, opened by its neighbour.
-    std::vector<std::vector<std::string>> sealed(threads, std::vector<std::string>(std::size(kBackends) * std::size(kSizes)));
+    constexpr std::size_t kSlots = std::size(kBackends) * std::size(kSizes);
+    std::vector<std::vector<std::string>> sealed(threads, std::vector<std::string>(kSlots));
     std::barrier round_boundary(threads);
     std::vector<Tally> tallies(threads);
 
