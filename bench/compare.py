@@ -19,9 +19,10 @@ all of them alike; a case's figure is the median of its rounds.
 
 It prints a table of microseconds per call, one of ratios against each peer,
 and the performance targets with their verdicts; ``--json`` also writes all
-of it to a file. It only measures: nothing here passes or fails a build.
+of it to build/bench/results.json, or to the file named after it. It only
+measures: nothing here passes or fails a build.
 
-    PYTHONPATH=build/bench/python_module python3 bench/compare.py [--json out.json]
+    PYTHONPATH=build/bench/python_module python3 bench/compare.py [--json [PATH]]
 """
 
 from __future__ import annotations
@@ -263,9 +264,16 @@ def render(results: dict[tuple[str, str, str], float]) -> tuple[str, list[dict[s
     return "\n".join(lines), verdicts
 
 
+# Results stay in the build tree, out of the sources and the sdist.
+DEFAULT_JSON = "build/bench/results.json"
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--json", metavar="PATH", help="also write the results to this file")
+    parser.add_argument(
+        "--json", metavar="PATH", nargs="?", const=DEFAULT_JSON,
+        help=f"also write the results to PATH (default {DEFAULT_JSON}, inside the build tree)",
+    )
     parser.add_argument("--rounds", type=int, default=15, help="samples per case (default 15)")
     parser.add_argument("--sample-ms", type=float, default=10.0, help="length of one sample (default 10 ms)")
     parser.add_argument(
@@ -309,6 +317,7 @@ def main() -> int:
         }
         with open(args.json, "w", encoding="utf-8") as out:
             json.dump(document, out, indent=2)
+        print(f"results written to {args.json}")
     return 0
 
 

@@ -1,10 +1,12 @@
 """Module and type surface: registration, docstrings, and Backend behaviour."""
 
+import ast
 import importlib.util
 import inspect
 import operator
 import sys
 import weakref
+from pathlib import Path
 
 import pytest
 
@@ -90,6 +92,50 @@ def test_docstrings_and_signatures():
     ]
     assert "ValueError" in encrypt[6] + encrypt[7] and encrypt[7].endswith(". An expiry outside the")
     assert encrypt[8:] == ["unsigned 64-bit integer range raises OverflowError."]
+
+
+STUB = Path(__file__).resolve().parents[1] / "tessarils.pyi"
+
+
+def test_stub_docstrings_are_the_module_docstrings():
+    tree = ast.parse(STUB.read_text(encoding="utf-8"))
+    documented = {"tessarils": ast.get_docstring(tree)}
+    for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
+        documented[cls.name] = ast.get_docstring(cls)
+        for method in (node for node in cls.body if isinstance(node, ast.FunctionDef)):
+            documented[f"{cls.name}.{method.name}"] = ast.get_docstring(method)
+    runtime = {"tessarils": tessarils.__doc__, "Backend": Backend.__doc__, "Tessaril": Tessaril.__doc__}
+    runtime |= {f"Tessaril.{name}": getattr(Tessaril, name).__doc__ for name in ("encrypt", "decrypt", "decrypt_for")}
+    assert {name: documented.get(name) for name in runtime} == runtime
+
+
+# Lines marked "error" must be the only ones a type checker rejects.
+KEY_SOURCE_CALLS = """\
+from tessarils import Backend, Tessaril
+b = Backend.AES256_GCM
+Tessaril(b, key=1)
+Tessaril(b, 1)
+Tessaril(b, key_env="K")
+Tessaril(b, None, "K")
+Tessaril(b, key=None, key_env="K")
+Tessaril(b)  # error: neither
+Tessaril(b, key=None)  # error: neither
+Tessaril(b, key=1, key_env="K")  # error: both
+Tessaril(b, 1, "K")  # error: both
+"""
+
+
+def test_stubs_require_exactly_one_key_source(tmp_path, monkeypatch):
+    from mypy import api
+
+    monkeypatch.setenv("MYPYPATH", str(STUB.parent))
+    source = tmp_path / "calls.py"
+    source.write_text(KEY_SOURCE_CALLS)
+    report, _, status = api.run(["--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+                                 "--config-file", "", str(source)])
+    rejected = {int(line.split(":")[1]) for line in report.splitlines() if ": error:" in line}
+    marked = {n for n, line in enumerate(KEY_SOURCE_CALLS.splitlines(), 1) if "# error" in line}
+    assert (status, rejected) == (1, marked), report
 
 
 @pytest.mark.parametrize("make", [lambda: Backend.AES256_GCM, lambda: Tessaril(Backend.AES256_GCM, key=1)])

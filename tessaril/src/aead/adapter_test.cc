@@ -63,12 +63,11 @@ TYPED_TEST(Adapter, WycheproofVectorsOnEveryPath)
 {
     using A = TypeParam;
     const auto cases = testing::load_wycheproof(Vectors<A>::file, 256, 8 * A::NONCE_BYTES);
-    if (!cases) GTEST_SKIP() << "Wycheproof vectors not present";
-    ASSERT_EQ(cases->size(), Vectors<A>::total);
+    ASSERT_EQ(cases.size(), Vectors<A>::total);
     for (const AeadPath path : this->paths()) {
         SCOPED_TRACE(path == AeadPath::Short ? "short path" : "long path");
         const auto counts = testing::check_aead_cases(
-            *cases,
+            cases,
             [&](const testing::AeadCase& t, std::span<std::uint8_t> ciphertext, TagOut tag) {
                 A(testing::fixed<KEY_BYTES>(t.key))
                     .seal(path, testing::fixed<A::NONCE_BYTES>(t.iv), t.aad, t.msg, ciphertext, tag);
