@@ -26,7 +26,7 @@ import time
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass
 from datetime import timedelta
-from typing import Any
+from typing import Any, TypedDict
 
 from flask import Flask, Request, Response, request, session, url_for
 from flask.sessions import SecureCookieSession, SessionInterface, session_json_serializer
@@ -79,17 +79,14 @@ class Keyring:
         return self.boxes[0].encrypt(plaintext, expires_at=expires_at, purpose=purpose)
 
     def open(self, token: str, purpose: str) -> Opened:
-        """Opens with each key in turn; raises the newest key's ValueError when none opens it."""
-        first_failure = None
+        """Opens with each key in turn, newest first; raises the oldest key's ValueError when none opens it."""
         for age, box in enumerate(self.boxes):
             try:
                 return Opened(box.decrypt_for(token, purpose), by_newest_key=age == 0)
             except ValueError as failure:
-                if str(failure) not in OTHER_KEY_FAILURES:
-                    raise  # the right key: expired or minted for another purpose
-                first_failure = first_failure or failure
-        assert first_failure is not None
-        raise first_failure
+                if str(failure) not in OTHER_KEY_FAILURES or box is self.boxes[-1]:
+                    raise  # the right key found it expired or minted for another purpose, or no key is left
+        raise AssertionError("a keyring is never empty")
 
 
 def new_key_entry(backend_name: str) -> str:
@@ -112,6 +109,15 @@ class SealedSession(SecureCookieSession):
     def clear(self) -> None:
         super().clear()
         self.expires_at = None  # a cleared session is a new one: its lifetime starts when next stored
+
+
+class CookieAttributes(TypedDict):
+    domain: str | None
+    path: str
+    secure: bool
+    httponly: bool
+    samesite: str | None
+    partitioned: bool
 
 
 class SealedSessionInterface(SessionInterface):
@@ -138,14 +144,15 @@ class SealedSessionInterface(SessionInterface):
             app.logger.warning("session cookie refused: %s", failure)
             return SealedSession()
         # Outside the try: a payload that does not parse is our bug, not a forged cookie.
-        payload = session_json_serializer.loads(opened.plaintext)
+        payload = session_json_serializer.loads(opened.plaintext.decode())
         return SealedSession(payload["data"], payload["expires_at"], not opened.by_newest_key)
 
     def save_session(self, app: Flask, session: SealedSession, response: Response) -> None:  # type: ignore[override]
-        name, domain, path = self.get_cookie_name(app), self.get_cookie_domain(app), self.get_cookie_path(app)
-        attributes = dict(
-            domain=domain, path=path, secure=self.get_cookie_secure(app), httponly=self.get_cookie_httponly(app),
-            samesite=self.get_cookie_samesite(app), partitioned=self.get_cookie_partitioned(app),
+        name = self.get_cookie_name(app)
+        attributes = CookieAttributes(
+            domain=self.get_cookie_domain(app), path=self.get_cookie_path(app), secure=self.get_cookie_secure(app),
+            httponly=self.get_cookie_httponly(app), samesite=self.get_cookie_samesite(app),
+            partitioned=self.get_cookie_partitioned(app),
         )
         if session.accessed:
             response.vary.add("Cookie")
