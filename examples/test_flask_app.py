@@ -101,7 +101,7 @@ def confirmation_token(app, cookie=None):
     return urllib.parse.parse_qs(query)["token"][0]
 
 
-def test_confirmation_link_opens_once_quoted_for_a_url(key):
+def test_confirmation_link_is_quoted_for_a_url_and_confirms(key):
     app = make_app(key)
     link = confirmation_link(app)
     assert "=" not in urllib.parse.urlsplit(link).query.removeprefix("token=")
@@ -147,6 +147,7 @@ def test_rotation_reseals_with_the_newest_key_then_the_old_key_can_go(key, new_b
     assert dropped.test_client().get(link).status_code == 400
 
 
+# Around the budget the README gives: 2,912 (XChaCha20) to 2,924 (AES) bytes of session JSON.
 @pytest.mark.parametrize("note_bytes, fits", [(2888, True), (2901, False)])
 def test_oversized_session_fails_on_the_server_instead_of_in_the_browser(caplog, key, note_bytes, fits):
     client = make_app(key).test_client()
@@ -158,8 +159,8 @@ def test_oversized_session_fails_on_the_server_instead_of_in_the_browser(caplog,
     assert client.get("/").text == "hello, ada\n"  # a refused session leaves the previous cookie standing
 
 
-@pytest.mark.parametrize("entries", ["", "AES256_GCM", "AES256_GCM:12x", "CHACHA:1", "AES256_GCM:-1"])
+@pytest.mark.parametrize("entries", ["", "AES256_GCM", "AES256_GCM:31337x", "CHACHA:31337", "AES256_GCM:-31337"])
 def test_malformed_key_list_is_refused_without_repeating_it(entries):
     with pytest.raises(ValueError) as refused:
         create_app(entries)
-    assert "12" not in str(refused.value)
+    assert "31337" not in str(refused.value)
