@@ -1,0 +1,79 @@
+"""Draws the comparison written by ``bench/compare.py --json`` as an SVG.
+
+Two panels, encrypt and decrypt: median microseconds per call on a log
+scale, one bar per implementation at 5 B, 1 KiB and 16 KiB. The caption
+names the processor this runs on and the date the JSON was written, so
+draw on the machine that measured, right after measuring.
+
+    python3 bench/plot.py results.json docs/performance.svg
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import platform
+
+import matplotlib
+
+matplotlib.use("svg")
+import matplotlib.pyplot as plt  # noqa: E402  (after choosing the backend)
+
+SIZES = ["5 B", "1 KiB", "16 KiB"]
+OPERATIONS = ["encrypt", "decrypt"]
+OUR_COLOURS = ["#c0392b", "#e67e22"]
+PEER_COLOURS = ["#34495e", "#2980b9", "#7f8c8d", "#95a5a6", "#bdc3c7", "#16a085", "#8e44ad"]
+
+
+def processor() -> str:
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    return line.partition(":")[2].strip()
+    except OSError:
+        pass
+    return platform.processor() or platform.machine()
+
+
+def draw(document: dict, measured: datetime.date, out: str) -> None:
+    times = {(r["implementation"], r["operation"], r["size"]): r["microseconds"] for r in document["results"]}
+    names = list(dict.fromkeys(r["implementation"] for r in document["results"]))
+    ours = [name for name in names if name.startswith("tessarils")]
+    colours = dict(zip(ours, OUR_COLOURS)) | dict(zip([n for n in names if n not in ours], PEER_COLOURS))
+
+    plt.rcParams.update({"svg.fonttype": "none", "svg.hashsalt": "tessarils", "font.size": 9})
+    figure, axes = plt.subplots(1, 2, figsize=(10, 4.4), sharey=True)
+    width = 0.8 / len(names)
+    for ax, operation in zip(axes, OPERATIONS):
+        for i, name in enumerate(names):
+            xs = [s + (i - (len(names) - 1) / 2) * width for s in range(len(SIZES))]
+            ax.bar(xs, [times[(name, operation, size)] for size in SIZES], width, color=colours[name], label=name)
+        ax.set_yscale("log")
+        ax.set_xticks(range(len(SIZES)), SIZES)
+        ax.set_title(operation)
+        ax.grid(axis="y", which="both", alpha=0.3)
+        ax.set_axisbelow(True)
+    axes[0].set_ylabel("µs per call (median, log scale; lower is faster)")
+    figure.legend(*axes[0].get_legend_handles_labels(), loc="lower center", ncol=4, frameon=False)
+    python = document["python"].split()[0]
+    figure.suptitle(f"{processor()}, {document['cpus']} CPUs, CPython {python}, measured {measured.isoformat()}")
+    figure.tight_layout(rect=(0, 0.12, 1, 1))
+    figure.savefig(out, metadata={"Date": None})
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("results", help="JSON written by bench/compare.py --json")
+    parser.add_argument("svg", help="where to write the picture")
+    args = parser.parse_args()
+    with open(args.results, encoding="utf-8") as results:
+        document = json.load(results)
+    measured = datetime.datetime.fromtimestamp(os.path.getmtime(args.results), datetime.UTC).date()
+    draw(document, measured, args.svg)
+
+
+if __name__ == "__main__":
+    main()
