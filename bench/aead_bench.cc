@@ -12,73 +12,62 @@
 
 namespace {
 
-using tessaril::Aes256GcmContext;
-using tessaril::XChaChaPath;
+using tessaril::AeadPath;
 
 constexpr std::size_t SIZES[] = {5, 64, 128, 256, 384, 512, 1024, 4096, 16384};
 
 // The default context record ("session", no expiry) as associated data.
 constexpr std::array<std::uint8_t, 17> AAD = {1, 0, 0, 0, 0, 0, 0, 0, 0, 7, 's', 'e', 's', 's', 'i', 'o', 'n'};
-constexpr std::array<std::uint8_t, 32> KEY = {0x42, 0x17};
-constexpr std::array<std::uint8_t, 24> NONCE = {0x99, 0x01};
+constexpr std::array<std::uint8_t, tessaril::KEY_BYTES> KEY = {0x42, 0x17};
+constexpr std::array<std::uint8_t, tessaril::XCHACHA_NONCE_BYTES> NONCE = {0x99, 0x01};
 
 void per_message(benchmark::State& state, std::size_t size)
 {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
-struct Aes {
-    static const Aes256GcmContext& context()
+template <class A>
+struct Adapter {
+    static const A& instance()
     {
-        static const Aes256GcmContext instance(KEY);
-        return instance;
+        static const A adapter(KEY);
+        return adapter;
     }
-    static void seal(benchmark::State& state, Aes256GcmContext::Path path, std::size_t size)
+    static typename A::Nonce nonce() { return typename A::Nonce(NONCE.data(), A::NONCE_BYTES); }
+    static void seal(benchmark::State& state, AeadPath path, std::size_t size)
     {
         std::vector<std::uint8_t> plaintext(size, 'x'), ciphertext(size);
-        std::array<std::uint8_t, 16> tag;
+        std::array<std::uint8_t, tessaril::TAG_BYTES> tag;
         for (auto _ : state) {
-            context().seal(path, std::span(NONCE).first<12>(), AAD, plaintext, ciphertext, tag);
+            instance().seal(path, nonce(), AAD, plaintext, ciphertext, tag);
             benchmark::DoNotOptimize(tag);
         }
         per_message(state, size);
     }
-    static void open(benchmark::State& state, Aes256GcmContext::Path path, std::size_t size)
+    static void open(benchmark::State& state, AeadPath path, std::size_t size)
     {
         std::vector<std::uint8_t> plaintext(size, 'x'), ciphertext(size), opened(size);
-        std::array<std::uint8_t, 16> tag;
-        context().seal(path, std::span(NONCE).first<12>(), AAD, plaintext, ciphertext, tag);
+        std::array<std::uint8_t, tessaril::TAG_BYTES> tag;
+        instance().seal(path, nonce(), AAD, plaintext, ciphertext, tag);
         for (auto _ : state) {
-            const bool ok = context().open(path, std::span(NONCE).first<12>(), AAD, ciphertext, opened, tag);
+            const bool ok = instance().open(path, nonce(), AAD, ciphertext, opened, tag);
             if (!ok) state.SkipWithError("open failed");
             benchmark::DoNotOptimize(opened.data());
         }
         per_message(state, size);
     }
-};
-
-struct XChaCha {
-    static void seal(benchmark::State& state, XChaChaPath path, std::size_t size)
+    // Registers seal and open on each path this process runs, under the
+    // path names the results have always used.
+    static void register_all(const std::string& backend, const char* short_name, const char* long_name)
     {
-        std::vector<std::uint8_t> plaintext(size, 'x'), ciphertext(size);
-        std::array<std::uint8_t, 16> tag;
-        for (auto _ : state) {
-            tessaril::xchacha_seal(path, KEY, NONCE, AAD, plaintext, ciphertext, tag);
-            benchmark::DoNotOptimize(tag);
+        for (std::size_t size : SIZES) {
+            const std::string bytes = "/bytes:" + std::to_string(size);
+            for (const auto& [path, name] : {std::pair{AeadPath::Short, short_name}, {AeadPath::Long, long_name}}) {
+                if (!A::path_available(path)) continue;
+                benchmark::RegisterBenchmark(backend + "_seal/" + name + bytes, seal, path, size);
+                benchmark::RegisterBenchmark(backend + "_open/" + name + bytes, open, path, size);
+            }
         }
-        per_message(state, size);
-    }
-    static void open(benchmark::State& state, XChaChaPath path, std::size_t size)
-    {
-        std::vector<std::uint8_t> plaintext(size, 'x'), ciphertext(size), opened(size);
-        std::array<std::uint8_t, 16> tag;
-        tessaril::xchacha_seal(path, KEY, NONCE, AAD, plaintext, ciphertext, tag);
-        for (auto _ : state) {
-            const bool ok = tessaril::xchacha_open(path, KEY, NONCE, AAD, ciphertext, opened, tag);
-            if (!ok) state.SkipWithError("open failed");
-            benchmark::DoNotOptimize(opened.data());
-        }
-        per_message(state, size);
     }
 };
 
@@ -86,24 +75,8 @@ struct XChaCha {
 
 int main(int argc, char** argv)
 {
-    using AesPath = Aes256GcmContext::Path;
-    std::vector<std::pair<std::string, AesPath>> aes_paths = {{"library", AesPath::Library}};
-    if (Aes256GcmContext::precomputed_available()) {
-        aes_paths.insert(aes_paths.begin(), {"precomputed", AesPath::Precomputed});
-    }
-    const std::pair<std::string, XChaChaPath> xchacha_paths[] = {{"combined", XChaChaPath::Combined},
-                                                                 {"split", XChaChaPath::Split}};
-    for (std::size_t size : SIZES) {
-        const std::string bytes = "/bytes:" + std::to_string(size);
-        for (const auto& [name, path] : aes_paths) {
-            benchmark::RegisterBenchmark("aes256gcm_seal/" + name + bytes, Aes::seal, path, size);
-            benchmark::RegisterBenchmark("aes256gcm_open/" + name + bytes, Aes::open, path, size);
-        }
-        for (const auto& [name, path] : xchacha_paths) {
-            benchmark::RegisterBenchmark("xchacha20poly1305_seal/" + name + bytes, XChaCha::seal, path, size);
-            benchmark::RegisterBenchmark("xchacha20poly1305_open/" + name + bytes, XChaCha::open, path, size);
-        }
-    }
+    Adapter<tessaril::Aes256GcmContext>::register_all("aes256gcm", "precomputed", "library");
+    Adapter<tessaril::XChaCha20Poly1305Context>::register_all("xchacha20poly1305", "combined", "split");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -144,9 +144,10 @@ void foreign_writer(Backend backend, std::span<const std::uint8_t> input)
     // Half the time expect the purpose the record itself names, so that the
     // later checks are reached.
     std::string expected = fixed_purpose(purpose_choice);
-    if ((purpose_choice & 4) != 0 && record.size() >= 10) {
-        const std::size_t len = std::min<std::size_t>(record[9], record.size() - 10);
-        expected.assign(reinterpret_cast<const char*>(record.data() + 10), len);
+    if ((purpose_choice & 4) != 0 && record.size() >= CONTEXT_HEADER_BYTES) {
+        const std::size_t len =
+            std::min<std::size_t>(record[CONTEXT_PURPOSE_LENGTH_AT], record.size() - CONTEXT_HEADER_BYTES);
+        expected.assign(reinterpret_cast<const char*>(record.data() + CONTEXT_HEADER_BYTES), len);
     }
 
     const CipherState& state = fixed_state(backend);

@@ -2,11 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "build_once.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 constexpr std::array<const char*, PARAM_COUNT> PARAM_NAMES = {
@@ -224,4 +225,25 @@ bool extract_bytes(PyObject* object, std::span<const std::uint8_t>& out) noexcep
     return true;
 }
 
-}  // namespace tessarils
+// None or omitted means no expiry; otherwise any integer in 0 .. 2**64 - 1.
+bool convert_expiry(PyObject* object, std::optional<std::uint64_t>& out) noexcept
+{
+    if (!is_given(object)) return true;
+    Owned integer = PyLong_Check(object) ? Owned::borrow(object) : Owned(PyNumber_Index(object));
+    if (!integer) return false;
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = static_cast<std::uint64_t>(value);
+    return true;
+}
+
+bool extract_optional_str(PyObject* object, std::optional<std::string_view>& out) noexcept
+{
+    if (!is_given(object)) return true;
+    std::string_view text;
+    if (!extract_str(object, text)) return false;
+    out = text;
+    return true;
+}
+
+}  // namespace binding

@@ -1,17 +1,19 @@
 // Binding of call arguments to parameters, the per-argument note, and the
-// strict str / bytes extraction shared by construction and the methods.
+// conversions of single arguments (strict str / bytes extraction, expiry,
+// purpose) shared by construction and the methods.
 #pragma once
 
 #include <Python.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 
 // Every parameter name that any function of the module takes.
 enum class Param : unsigned char { backend, key, key_env, data, expires_at, purpose, token };
@@ -64,4 +66,13 @@ bool raise_not_instance(PyObject* object, const char* expected, bool none_by_nam
 // |object| must be bytes (or subclass); |out| views its buffer in place.
 [[nodiscard]] bool extract_bytes(PyObject* object, std::span<const std::uint8_t>& out) noexcept;
 
-}  // namespace tessarils
+// Converts expires_at: None or omitted is no expiry; otherwise any integer
+// (or object with __index__) in 0 .. 2**64 - 1, else OverflowError, or
+// TypeError for a non-integer.
+[[nodiscard]] bool convert_expiry(PyObject* object, std::optional<std::uint64_t>& out) noexcept;
+
+// An optional str argument (purpose, key_env): None or omitted is absent,
+// anything else goes through extract_str.
+[[nodiscard]] bool extract_optional_str(PyObject* object, std::optional<std::string_view>& out) noexcept;
+
+}  // namespace binding

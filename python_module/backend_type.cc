@@ -8,7 +8,7 @@
 #include "errors.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 struct BackendObject {
@@ -101,11 +101,6 @@ PyType_Spec backend_spec = {
 
 constinit BuildOnce<PyTypeObject> type_cell;
 
-// Each member lives in a cell of its own for the rest of the process. The
-// cells are filled only by a complete build of the type, under its guard,
-// so a failed build never leaves behind a member of a discarded type.
-constinit std::array<std::atomic<PyObject*>, MEMBERS.size()> member_cells{};
-
 Owned new_member(PyTypeObject* type, std::uint8_t tag) noexcept
 {
     Owned member(type->tp_alloc(type, 0));
@@ -118,14 +113,9 @@ PyTypeObject* build_backend_type() noexcept
     Owned type(PyType_FromSpec(&backend_spec));
     if (!type) return nullptr;
     auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());
-    std::array<Owned, MEMBERS.size()> members;
     for (std::size_t tag = 0; tag < MEMBERS.size(); ++tag) {
-        members[tag] = new_member(type_object, static_cast<std::uint8_t>(tag));
-        if (!members[tag]) return nullptr;
-        if (PyObject_SetAttrString(type.get(), MEMBERS[tag].name, members[tag].get()) < 0) return nullptr;
-    }
-    for (std::size_t tag = 0; tag < MEMBERS.size(); ++tag) {
-        member_cells[tag].store(members[tag].release(), std::memory_order_release);
+        const Owned member = new_member(type_object, static_cast<std::uint8_t>(tag));
+        if (!member || PyObject_SetAttrString(type.get(), MEMBERS[tag].name, member.get()) < 0) return nullptr;
     }
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
@@ -146,4 +136,4 @@ bool extract_backend(PyObject* object, tessaril::Backend& out) noexcept
     return true;
 }
 
-}  // namespace tessarils
+}  // namespace binding

@@ -5,7 +5,7 @@
 
 #include "lib/backend.h"
 
-namespace tessarils {
+namespace binding {
 
 // The process-wide Backend type, built with its two members on first use.
 // Returns nullptr with an exception set if it cannot be built.
@@ -15,4 +15,4 @@ namespace tessarils {
 // "'<type>' object is not an instance of 'Backend'". Returns false on error.
 [[nodiscard]] bool extract_backend(PyObject* object, tessaril::Backend& out) noexcept;
 
-}  // namespace tessarils
+}  // namespace binding

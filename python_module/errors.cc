@@ -3,7 +3,7 @@
 #include "build_once.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 using tessaril::ErrorKind;
@@ -70,10 +70,21 @@ PyObject* raise_internal_fault(const char* text) noexcept
     return nullptr;
 }
 
+PyObject* raise_utf8_fault(const tessaril::Utf8Fault& fault) noexcept
+{
+    if (fault.length == 0) {
+        PyErr_Format(PyExc_ValueError, "incomplete utf-8 byte sequence from index %zu", fault.index);
+    } else {
+        PyErr_Format(PyExc_ValueError, "invalid utf-8 sequence of %zu bytes from index %zu", fault.length,
+                     fault.index);
+    }
+    return nullptr;
+}
+
 PyObject* result_creation_failed(const char* what) noexcept
 {
     PyErr_WriteUnraisable(nullptr);
     return raise_internal_fault(what);
 }
 
-}  // namespace tessarils
+}  // namespace binding

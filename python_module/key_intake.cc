@@ -7,7 +7,7 @@
 #include "lib/platform.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 using tessaril::ErrorKind;
@@ -126,11 +126,19 @@ tessaril::Result<KeyValue> parse_decimal_key(std::string_view text) noexcept
 
 tessaril::Result<KeyValue> key_from_environment(std::string_view name)
 {
-    // The value's text is dropped at the end of this scope, before the
-    // cipher state is built from the parsed number.
-    const std::optional<std::string> text = tessaril::platform::read_environment(name);
+    // The value's text is wiped at the end of this scope, before the cipher
+    // state is built from the parsed number.
+    const std::optional<tessaril::SecretText> text = tessaril::platform::read_environment(name);
     if (!text) return std::unexpected(ErrorKind::InvalidKeyEnv);
-    return parse_decimal_key(*text);
+    return parse_decimal_key(text->view());
 }
 
-}  // namespace tessarils
+tessaril::Result<KeyValue> choose_key(std::optional<KeyValue> key, std::optional<std::string_view> key_env)
+{
+    if (key && key_env) return std::unexpected(ErrorKind::ConflictingKeySources);
+    if (!key && !key_env) return std::unexpected(ErrorKind::MissingKey);
+    if (key_env) return key_from_environment(*key_env);
+    return *key;
+}
+
+}  // namespace binding

@@ -3,12 +3,13 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <string_view>
 
 #include "lib/cipher_state.h"
 #include "lib/error_kind.h"
 
-namespace tessarils {
+namespace binding {
 
 // Converts a direct key (anything with __index__) to an unsigned 128-bit
 // value. Returns false with TypeError, ValueError (negative) or
@@ -23,4 +24,10 @@ namespace tessarils {
 // (absent, unusable name, not Unicode, not a valid number) is InvalidKeyEnv.
 [[nodiscard]] tessaril::Result<tessaril::KeyValue> key_from_environment(std::string_view name);
 
-}  // namespace tessarils
+// The key from exactly one source: |key| as converted, or the number in the
+// environment variable named |key_env|. Both given is ConflictingKeySources,
+// neither MissingKey; then key_from_environment's failures.
+[[nodiscard]] tessaril::Result<tessaril::KeyValue> choose_key(std::optional<tessaril::KeyValue> key,
+                                                            std::optional<std::string_view> key_env);
+
+}  // namespace binding

@@ -6,7 +6,7 @@
 #include "owned.h"
 #include "tessaril_type.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 constexpr const char MODULE_DOC[] =
@@ -79,9 +79,9 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
-}  // namespace tessarils
+}  // namespace binding
 
 PyMODINIT_FUNC PyInit_tessarils(void)
 {
-    return PyModuleDef_Init(&tessarils::module_def);
+    return PyModuleDef_Init(&binding::module_def);
 }

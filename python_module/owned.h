@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tessarils {
+namespace binding {
 
 class Owned {
 public:
@@ -39,4 +39,4 @@ private:
     PyObject* object_ = nullptr;
 };
 
-}  // namespace tessarils
+}  // namespace binding

@@ -21,7 +21,7 @@
 #include "lib/utf8.h"
 #include "owned.h"
 
-namespace tessarils {
+namespace binding {
 namespace {
 
 using tessaril::CipherState;
@@ -64,24 +64,15 @@ PyObject* tessaril_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noe
     }
 
     std::optional<std::string_view> key_env;
-    if (is_given(bound[2].get())) {
-        std::string_view name;
-        if (!noted(Param::key_env, extract_str(bound[2].get(), name))) return nullptr;
-        key_env = name;
-    }
+    if (!noted(Param::key_env, extract_optional_str(bound[2].get(), key_env))) return nullptr;
 
-    if (key && key_env) return raise_error(ErrorKind::ConflictingKeySources);
-    if (!key && !key_env) return raise_error(ErrorKind::MissingKey);
-    if (key_env) {
-        const tessaril::Result<tessaril::KeyValue> from_env = key_from_environment(*key_env);
-        if (!from_env) return raise_error(from_env.error());
-        key = *from_env;
-    }
+    const tessaril::Result<tessaril::KeyValue> chosen = choose_key(key, key_env);
+    if (!chosen) return raise_error(chosen.error());
 
     // The state is complete before the object exists; if allocation fails
     // it is destroyed (and wiped) on the way out.
     try {
-        CipherState state = CipherState::build(backend, *key);
+        CipherState state = CipherState::build(backend, *chosen);
         PyObject* self = type->tp_alloc(type, 0);
         if (self == nullptr) return nullptr;
         ::new (static_cast<void*>(reinterpret_cast<TessarilObject*>(self)->state_storage))
@@ -101,38 +92,6 @@ void tessaril_dealloc(PyObject* self) noexcept
 }
 
 // ---- methods ------------------------------------------------------------
-
-PyObject* raise_utf8_fault(const tessaril::Utf8Fault& fault) noexcept
-{
-    if (fault.length == 0) {
-        PyErr_Format(PyExc_ValueError, "incomplete utf-8 byte sequence from index %zu", fault.index);
-    } else {
-        PyErr_Format(PyExc_ValueError, "invalid utf-8 sequence of %zu bytes from index %zu", fault.length,
-                     fault.index);
-    }
-    return nullptr;
-}
-
-// None or omitted means no expiry; otherwise any integer in 0 .. 2**64 - 1.
-bool convert_expiry(PyObject* object, std::optional<std::uint64_t>& out) noexcept
-{
-    if (!is_given(object)) return true;
-    Owned integer = PyLong_Check(object) ? Owned::borrow(object) : Owned(PyNumber_Index(object));
-    if (!integer) return false;
-    const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
-    out = static_cast<std::uint64_t>(value);
-    return true;
-}
-
-bool convert_optional_purpose(PyObject* object, std::optional<std::string_view>& out) noexcept
-{
-    if (!is_given(object)) return true;
-    std::string_view purpose;
-    if (!extract_str(object, purpose)) return false;
-    out = purpose;
-    return true;
-}
 
 PyObject* token_to_python(const std::string& token) noexcept
 {
@@ -174,7 +133,7 @@ PyObject* tessaril_encrypt(PyObject* self, PyObject* const* args, Py_ssize_t nar
     std::optional<std::uint64_t> expires_at;
     if (!noted(Param::expires_at, convert_expiry(bound[1], expires_at))) return nullptr;
     std::optional<std::string_view> purpose;
-    if (!noted(Param::purpose, convert_optional_purpose(bound[2], purpose))) return nullptr;
+    if (!noted(Param::purpose, extract_optional_str(bound[2], purpose))) return nullptr;
 
     if (const auto fault = tessaril::find_utf8_fault(data)) return raise_utf8_fault(*fault);
     return run_engine([&] { return tessaril::seal_token(state_of(self), data, expires_at, purpose); },
@@ -301,4 +260,4 @@ PyTypeObject* tessaril_type() noexcept
     return type_cell.get([] { return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&tessaril_spec)); });
 }
 
-}  // namespace tessarils
+}  // namespace binding

@@ -4,10 +4,10 @@
 
 #include <Python.h>
 
-namespace tessarils {
+namespace binding {
 
 // The process-wide Tessaril type, built on first use. Returns nullptr with
 // an exception set if it cannot be built.
 [[nodiscard]] PyTypeObject* tessaril_type() noexcept;
 
-}  // namespace tessarils
+}  // namespace binding

@@ -5,12 +5,8 @@ import os
 
 import pytest
 
-from conftest import run_python
 from tessarils import Backend, Tessaril
-
-RANDOM_UNAVAILABLE = "operating system randomness is unavailable"
-EXPIRED = "token has expired"
-KEY_ENV_INVALID = "the value of key_env is invalid"
+from tessarils_testing import EXPIRED, INVALID_KEY_ENV, RANDOM_UNAVAILABLE, run_python
 
 
 @pytest.mark.parametrize("mode", [1, 2], ids=["fails", "falls short"])
@@ -69,5 +65,39 @@ def test_key_env_value_that_is_not_utf8(monkeypatch, backend, value):
     monkeypatch.setitem(os.environb, b"TESSARILS_HARDENING_KEY", value)
     with pytest.raises(ValueError) as raised:
         Tessaril(backend, key_env="TESSARILS_HARDENING_KEY")
-    assert str(raised.value) == KEY_ENV_INVALID
+    assert str(raised.value) == INVALID_KEY_ENV
     assert type(raised.value) is ValueError
+
+
+WIPE_KEY = "170141183460469231731687303715884105727"  # 2**127 - 1: every digit is the key's
+
+
+@pytest.mark.parametrize("action", ["key_env", "refused", "accepted"])
+def test_secrets_are_wiped_before_their_memory_is_released(shims, backend, action):
+    """No block released while the call runs still holds the key's text or
+    a refused token's plaintext (the engine's tests go through every
+    refusal). The accepted token's plaintext, handed to the caller and
+    released after use, shows that the watch sees it."""
+    name = str(backend).split(".")[1]
+    outcome = run_python(f"""
+        import ctypes, json
+        from tessarils import Backend, Tessaril
+        shim = ctypes.CDLL(None)
+        shim.tessarils_shim_watch_end.restype = ctypes.c_long
+        plaintext = b"refused plaintext " * 40  # beyond the small-object allocator
+        box = Tessaril(Backend.{name}, key=3)
+        token = box.encrypt(plaintext, purpose="admin")
+        marker = {WIPE_KEY!r}.encode() if "{action}" == "key_env" else plaintext[:64]
+        shim.tessarils_shim_watch_begin(marker, len(marker))
+        try:
+            if "{action}" == "key_env":
+                Tessaril(Backend.{name}, key_env="TESSARILS_WIPED_KEY")
+            elif "{action}" == "accepted":
+                assert box.decrypt_for(token, "admin") == plaintext
+            else:
+                box.decrypt_for(token, "other")
+        except ValueError:
+            pass
+        print(json.dumps(shim.tessarils_shim_watch_end()))
+    """, preload=shims["watch_frees"], env={"TESSARILS_WIPED_KEY": WIPE_KEY})
+    assert (outcome > 0) == (action == "accepted"), outcome

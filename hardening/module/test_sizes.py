@@ -3,11 +3,10 @@
 import random
 import sys
 
-from conftest import run_python
 from tessarils import Tessaril
+from tessarils_testing import INVALID_TOKEN, run_python
 
 LIMIT = 32768
-INVALID_TOKEN = "invalid token"
 
 
 def resident_bytes():

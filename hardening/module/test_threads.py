@@ -6,13 +6,12 @@ import random
 import threading
 import time
 
-from conftest import run_python
-from tessarils import Backend, Tessaril
+from tessarils import Tessaril
+from tessarils_testing import BACKENDS, MISMATCH, run_python, run_threads
 
 THREADS = 16
 SECONDS = float(os.environ.get("TESSARILS_STRESS_SECONDS", "8"))
 KEYS = [1, 2**128 - 1, 0x0123456789ABCDEF_FEDCBA9876543210]
-BACKENDS = [Backend.AES256_GCM, Backend.XCHACHA20_POLY1305]
 
 
 def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
@@ -41,7 +40,7 @@ def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
                     box.decrypt_for(token, "other")
                     raise AssertionError("opened for the wrong purpose")
                 except ValueError as error:
-                    assert str(error) == "token was not minted for the expected purpose"
+                    assert str(error) == MISMATCH
                 with mailbox_lock:
                     mailbox.append((int(backend), key, purpose, payload, token))
                     theirs = mailbox[rng.randrange(len(mailbox))]
@@ -56,12 +55,7 @@ def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
             failures.append(f"thread {index}: {error!r}")
             barrier.abort()
 
-    pool = [threading.Thread(target=work, args=(i,)) for i in range(THREADS)]
-    for thread in pool:
-        thread.start()
-    for thread in pool:
-        thread.join(SECONDS + 60)
-    assert not any(thread.is_alive() for thread in pool), "a thread hung"
+    assert run_threads(THREADS, work, timeout=SECONDS + 60) == 0, "a thread hung"
     assert failures == []
     assert min(operations) > 0, f"a thread made no progress: {operations}"
     print(f"{sum(operations)} verified round trips by {THREADS} threads in {SECONDS:.0f} s")
@@ -70,15 +64,15 @@ def test_sixteen_threads_construct_seal_and_open_on_shared_objects():
 def test_concurrent_first_import_and_re_execution():
     """Each run is a new process, so the build-once cells start empty. The
     threads are released together, half of them importing the module and
-    half making and executing module objects of their own from its spec
-    (which does not wait for the import lock), with a tiny switch interval,
-    so that first uses of the cells overlap as far as the interpreter lets
-    them."""
+    half making and executing module objects of their own from what
+    find_spec found (which does not wait for the import lock), with a tiny
+    switch interval, so that first uses of the cells overlap as far as the
+    interpreter lets them."""
     code = """
         import importlib, importlib.util, json, sys, threading
         sys.setswitchinterval(1e-6)
         THREADS = 12
-        spec = importlib.util.find_spec("tessarils")
+        found = importlib.util.find_spec("tessarils")
         barrier = threading.Barrier(THREADS)
         seen = [None] * THREADS
         def work(i):
@@ -86,10 +80,10 @@ def test_concurrent_first_import_and_re_execution():
             if i % 2:
                 module = importlib.import_module("tessarils")
             else:
-                module = importlib.util.module_from_spec(spec)
-                spec.loader.exec_module(module)
-            again = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(again)
+                module = importlib.util.module_from_spec(found)
+                found.loader.exec_module(module)
+            again = importlib.util.module_from_spec(found)
+            found.loader.exec_module(again)
             a, x = module.Backend.AES256_GCM, module.Backend.XCHACHA20_POLY1305
             box = again.Tessaril(x if i % 4 < 2 else a, key=i)
             assert box.decrypt(box.encrypt(b"t")) == b"t"

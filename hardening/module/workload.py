@@ -19,6 +19,9 @@ import weakref
 import tessarils
 from tessarils import Backend, Tessaril
 
+import tessarils_testing as support
+from tessarils_testing import Index
+
 KEY = 0x000102030405060708090A0B0C0D0E0F
 ENV_GOOD = "TESSARILS_WORKLOAD_KEY"
 ENV_BAD = "TESSARILS_WORKLOAD_BAD_KEY"
@@ -39,20 +42,20 @@ FOREIGN = {
 }
 
 MESSAGES = {
-    "missing": "the key or key_env must be passed",
-    "key_env": "the value of key_env is invalid",
-    "conflict": "key and key_env were both provided \u2014 pass exactly one",
-    "invalid": "invalid token",
-    "tampered": "the data has been modified",
-    "expired": "token has expired",
-    "zero": "expires_at must be greater than zero \u2014 pass None for no expiry",
-    "mismatch": "token was not minted for the expected purpose",
-    "empty": "purpose must not be empty \u2014 pass None for the default instead",
-    "purpose": "purpose exceeds the 255-byte limit",
-    "plaintext": "plaintext exceeds the 16384-byte limit",
-    "utf8": "decrypted data was not valid UTF-8",
-    "base64": "base64 is invalid",
-    "random": "operating system randomness is unavailable",
+    "missing": support.MISSING_KEY,
+    "key_env": support.INVALID_KEY_ENV,
+    "conflict": support.CONFLICTING_KEYS,
+    "invalid": support.INVALID_TOKEN,
+    "tampered": support.TAMPERED,
+    "expired": support.EXPIRED,
+    "zero": support.ZERO_EXPIRY,
+    "mismatch": support.MISMATCH,
+    "empty": support.EMPTY_PURPOSE,
+    "purpose": support.PURPOSE_TOO_LONG,
+    "plaintext": support.PLAINTEXT_TOO_LONG,
+    "utf8": support.BAD_TEXT,
+    "base64": support.INVALID_BASE64,
+    "random": support.RANDOM_UNAVAILABLE,
 }
 
 
@@ -75,14 +78,6 @@ def fails(exc_type, call, *args, message=None, **kwargs):
 def check(condition, what):
     if not condition:
         raise WorkloadError(what)
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 def _find_random_shim():
@@ -239,9 +234,9 @@ def object_surface(box):
 
 def reexecute():
     """A second module object from the same definition gets the same types."""
-    spec = importlib.util.find_spec("tessarils")
-    again = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(again)
+    found = importlib.util.find_spec("tessarils")
+    again = importlib.util.module_from_spec(found)
+    found.loader.exec_module(again)
     check(again.Tessaril is Tessaril and again.Backend is Backend, "re-execution made new types")
     check(again.__all__ == ["Tessaril", "Backend"], "__all__ after re-execution")
 

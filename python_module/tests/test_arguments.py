@@ -4,7 +4,7 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from conftest import Index, raises_message
+from tessarils_testing import Index, raises_message
 
 AES = Backend.AES256_GCM
 BOX = Tessaril(AES, key=7)

@@ -7,10 +7,9 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from conftest import Index, context_record, open_foreign, raises_message, seal_foreign
+from tessarils_testing import INVALID_KEY_ENV, Index, context_record, open_foreign, raises_message, seal_foreign
 
 VAR = "TESSARILS_TEST_KEY"
-INVALID_KEY_ENV = "the value of key_env is invalid"
 
 
 def opens_each_other(a, b):

@@ -6,10 +6,9 @@ import pytest
 
 from tessarils import Tessaril
 
-from conftest import EXPIRED, INVALID_TOKEN, MISMATCH, context_record, open_foreign, seal_foreign
+from tessarils_testing import BAD_TEXT, EXPIRED, INVALID_TOKEN, MISMATCH, context_record, open_foreign, seal_foreign
 
 KEY = 0x00_00_11_22_33_44_55_66_77_88_99_AA_BB_CC_DD_EE  # leading zero bytes still count
-BAD_TEXT = "decrypted data was not valid UTF-8"
 
 
 @pytest.mark.parametrize("plaintext", [b"", b"hello", "\u00e9\u20ac".encode() * 1000])

@@ -11,7 +11,7 @@ import pytest
 import tessarils
 from tessarils import Backend, Tessaril
 
-from conftest import Index
+from tessarils_testing import Index
 
 TESSARIL_DOC = """Encrypts UTF-8 bytes using the selected AEAD backend.
 
@@ -116,15 +116,15 @@ def test_backend_cannot_be_instantiated():
 
 
 def test_fresh_module_gets_the_same_types():
-    spec = importlib.util.find_spec("tessarils")
+    found = importlib.util.find_spec("tessarils")
     for _ in range(2):
-        module = importlib.util.module_from_spec(spec)
+        module = importlib.util.module_from_spec(found)
         assert module is not sys.modules["tessarils"]
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
         assert module.Tessaril is Tessaril and module.Backend is Backend
         assert module.__all__ == ["Tessaril", "Backend"]
         assert module.Backend.AES256_GCM is Backend.AES256_GCM
-    spec.loader.exec_module(module)  # the same module object again
+    found.loader.exec_module(module)  # the same module object again
     assert module.__all__ == ["Tessaril", "Backend"]
 
 

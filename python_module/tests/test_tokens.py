@@ -8,8 +8,8 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from conftest import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, TAMPERED,
-                      raises_message)
+from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, TAMPERED,
+                               raises_message)
 
 SESSION_FIELD = "AQAAAAAAAAAAB3Nlc3Npb24="
 

@@ -1,7 +1,5 @@
 #include "lib/aead.h"
 
-#include "xchacha_backend/xchacha20poly1305.h"
-
 namespace tessaril {
 
 Buffer aead_seal(const CipherState& state, std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
@@ -12,11 +10,7 @@ Buffer aead_seal(const CipherState& state, std::span<const std::uint8_t> nonce, 
     Buffer sealed = Buffer::uninitialized(sealed_size(plaintext.size()));
     const auto body = sealed.span().first(plaintext.size());
     const auto tag = sealed.span().subspan(plaintext.size()).first<TAG_BYTES>();
-    if (state.backend() == Backend::AES256_GCM) {
-        state.aes().seal(nonce.first<AES_NONCE_BYTES>(), aad, plaintext, body, tag);
-    } else {
-        xchacha_seal(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, plaintext, body, tag);
-    }
+    state.seal(nonce, aad, plaintext, body, tag);
     return sealed;
 }
 
@@ -30,12 +24,7 @@ Result<Buffer> aead_open(const CipherState& state, std::span<const std::uint8_t>
     // The plaintext buffer is the open's own; the adapters leave no
     // plaintext in it when the tag fails.
     Buffer plaintext = Buffer::uninitialized(body_size);
-    const bool authentic =
-        state.backend() == Backend::AES256_GCM
-            ? state.aes().open(nonce.first<AES_NONCE_BYTES>(), aad, ciphertext, plaintext.span(), tag)
-            : xchacha_open(state.xchacha_key(), nonce.first<XCHACHA_NONCE_BYTES>(), aad, ciphertext,
-                           plaintext.span(), tag);
-    if (!authentic) return std::unexpected(ErrorKind::Tampered);
+    if (!state.open(nonce, aad, ciphertext, plaintext.span(), tag)) return std::unexpected(ErrorKind::Tampered);
     return plaintext;
 }
 

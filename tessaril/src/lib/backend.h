@@ -4,16 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "aead/sizes.h"
+
 namespace tessaril {
 
 enum class Backend : std::uint8_t {
     AES256_GCM = 0,
     XCHACHA20_POLY1305 = 1,
 };
-
-inline constexpr std::size_t TAG_BYTES = 16;
-inline constexpr std::size_t AES_NONCE_BYTES = 12;
-inline constexpr std::size_t XCHACHA_NONCE_BYTES = 24;
 
 constexpr std::size_t nonce_size(Backend backend) noexcept
 {

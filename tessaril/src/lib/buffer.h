@@ -56,7 +56,4 @@ inline const std::uint8_t* non_null_data(std::span<const std::uint8_t> bytes, co
     return bytes.empty() ? &spare : bytes.data();
 }
 
-// Overwrites |bytes| with zeros in a way the compiler may not drop as a dead store.
-void secure_wipe(std::span<std::uint8_t> bytes) noexcept;
-
 }  // namespace tessaril

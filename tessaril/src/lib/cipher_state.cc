@@ -1,10 +1,10 @@
 #include "lib/cipher_state.h"
 
+#include <array>
 #include <string_view>
+#include <utility>
 
-#include <openssl/sha.h>
-
-#include "lib/buffer.h"
+#include <sodium/crypto_hash_sha256.h>
 
 namespace tessaril {
 namespace {
@@ -14,44 +14,63 @@ constexpr std::string_view label(Backend backend) noexcept
     return backend == Backend::AES256_GCM ? std::string_view("aes256gcm") : std::string_view("xchacha20poly1305");
 }
 
+constexpr std::size_t KEY_VALUE_BYTES = 16;
+constexpr std::size_t LONGEST_LABEL_BYTES = label(Backend::XCHACHA20_POLY1305).size();
+
 }  // namespace
 
 DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
 {
     // 16 big-endian key bytes (leading zeros kept) followed by the label: at
     // most 33 bytes, one SHA-256 block.
-    std::array<std::uint8_t, 16 + 17> input{};
-    for (std::size_t i = 0; i < 16; ++i) input[i] = static_cast<std::uint8_t>(key >> (8 * (15 - i)));
+    Secret<KEY_VALUE_BYTES + LONGEST_LABEL_BYTES> input;
+    const auto bytes = input.bytes();
+    for (std::size_t i = 0; i < KEY_VALUE_BYTES; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(key >> (8 * (KEY_VALUE_BYTES - 1 - i)));
+    }
     const std::string_view name = label(backend);
-    for (std::size_t i = 0; i < name.size(); ++i) input[16 + i] = static_cast<std::uint8_t>(name[i]);
+    for (std::size_t i = 0; i < name.size(); ++i) bytes[KEY_VALUE_BYTES + i] = static_cast<std::uint8_t>(name[i]);
 
+    // libsodium's SHA-256 neither allocates nor fails, so no path can yield
+    // a key that was never computed.
+    static_assert(crypto_hash_sha256_BYTES == KEY_BYTES);
     DerivedKey derived;
-    SHA256(input.data(), 16 + name.size(), derived.data());
-    secure_wipe(input);
+    crypto_hash_sha256(derived.bytes().data(), bytes.data(), KEY_VALUE_BYTES + name.size());
     return derived;
-}
-
-XChaChaKey::XChaChaKey(XChaChaKey&& other) noexcept : bytes_(other.bytes_)
-{
-    secure_wipe(other.bytes_);
-}
-
-XChaChaKey::~XChaChaKey()
-{
-    secure_wipe(bytes_);
 }
 
 CipherState CipherState::build(Backend backend, KeyValue key)
 {
-    DerivedKey derived = derive_aead_key(backend, key);
-    if (backend == Backend::AES256_GCM) {
-        auto context = std::make_unique<Aes256GcmContext>(derived);
-        secure_wipe(derived);
-        return CipherState(Alternative(std::in_place_index<0>, std::move(context)));
+    const DerivedKey derived = derive_aead_key(backend, key);
+    switch (backend) {
+    case Backend::AES256_GCM:
+        return CipherState(Adapter(std::in_place_type<Aes256GcmContext>, derived.bytes()));
+    case Backend::XCHACHA20_POLY1305:
+        return CipherState(Adapter(std::in_place_type<XChaCha20Poly1305Context>, derived.bytes()));
     }
-    CipherState state(Alternative(std::in_place_index<1>, derived));
-    secure_wipe(derived);
-    return state;
+    std::unreachable();
+}
+
+void CipherState::seal(std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
+                       std::span<const std::uint8_t> plaintext, std::span<std::uint8_t> ciphertext, TagOut tag) const
+{
+    std::visit(
+        [&]<AeadAdapter A>(const A& adapter) {
+            adapter.seal(path_for<A>(plaintext.size()), nonce.first<A::NONCE_BYTES>(), aad, plaintext, ciphertext,
+                         tag);
+        },
+        adapter_);
+}
+
+bool CipherState::open(std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
+                       std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext, TagView tag) const
+{
+    return std::visit(
+        [&]<AeadAdapter A>(const A& adapter) {
+            return adapter.open(path_for<A>(ciphertext.size()), nonce.first<A::NONCE_BYTES>(), aad, ciphertext,
+                                plaintext, tag);
+        },
+        adapter_);
 }
 
 }  // namespace tessaril

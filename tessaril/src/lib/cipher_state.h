@@ -1,62 +1,59 @@
 // Key derivation and the per-object cipher state, built once and then read-only.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <span>
+#include <type_traits>
 #include <variant>
 
+#include "aead/sizes.h"
 #include "aes_backend/aes256gcm_context.h"
 #include "lib/backend.h"
+#include "lib/secret.h"
+#include "xchacha_backend/xchacha20poly1305.h"
 
 namespace tessaril {
 
 // The caller's key: any unsigned 128-bit value, 0 included.
 using KeyValue = unsigned __int128;
 
-using DerivedKey = std::array<std::uint8_t, 32>;
+using DerivedKey = Secret<KEY_BYTES>;
 
 // Returns SHA-256(16 big-endian key bytes || backend label). Never fails.
 [[nodiscard]] DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept;
 
-// The 32-byte XChaCha20-Poly1305 key, wiped when it is destroyed or moved from.
-class XChaChaKey {
-public:
-    explicit XChaChaKey(const DerivedKey& key) noexcept : bytes_(key) {}
-    XChaChaKey(XChaChaKey&& other) noexcept;
-    XChaChaKey& operator=(XChaChaKey&&) = delete;
-    XChaChaKey(const XChaChaKey&) = delete;
-    ~XChaChaKey();
-
-    std::span<const std::uint8_t, 32> bytes() const noexcept { return bytes_; }
-
-private:
-    DerivedKey bytes_;
-};
-
-// Tagged union by backend; the variant index is the backend tag.
+// One backend's adapter, chosen at construction.
 class CipherState {
 public:
-    // Builds the state for |backend| from |key|. Cannot fail (allocation
-    // failure ends the process, as for any allocation).
+    // Builds the state for |backend| from |key|. Throws InternalFault when
+    // the cryptographic library cannot key the cipher; the derived key is
+    // wiped on every path.
     [[nodiscard]] static CipherState build(Backend backend, KeyValue key);
 
     CipherState(CipherState&&) noexcept = default;
     CipherState& operator=(CipherState&&) = delete;
     CipherState(const CipherState&) = delete;
 
-    Backend backend() const noexcept { return static_cast<Backend>(alternative_.index()); }
+    Backend backend() const noexcept { return static_cast<Backend>(adapter_.index()); }
 
-    // Valid only for the matching backend.
-    const Aes256GcmContext& aes() const noexcept { return *std::get<0>(alternative_); }
-    std::span<const std::uint8_t, 32> xchacha_key() const noexcept { return std::get<1>(alternative_).bytes(); }
+    // The adapter's seal and open on the path the message size picks.
+    // |nonce| holds at least the backend's nonce size.
+    void seal(std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
+              std::span<const std::uint8_t> plaintext, std::span<std::uint8_t> ciphertext, TagOut tag) const;
+    [[nodiscard]] bool open(std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,
+                            std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext,
+                            TagView tag) const;
 
 private:
-    using Alternative = std::variant<std::unique_ptr<Aes256GcmContext>, XChaChaKey>;
-    explicit CipherState(Alternative alternative) noexcept : alternative_(std::move(alternative)) {}
+    // Indexed by the backend tag.
+    using Adapter = std::variant<Aes256GcmContext, XChaCha20Poly1305Context>;
+    template <Backend B>
+    using AdapterOf = std::variant_alternative_t<static_cast<std::size_t>(B), Adapter>;
+    static_assert(std::is_same_v<AdapterOf<Backend::AES256_GCM>, Aes256GcmContext> &&
+                  std::is_same_v<AdapterOf<Backend::XCHACHA20_POLY1305>, XChaCha20Poly1305Context>);
+    explicit CipherState(Adapter&& adapter) noexcept : adapter_(std::move(adapter)) {}
 
-    Alternative alternative_;
+    Adapter adapter_;
 };
 
 }  // namespace tessaril

@@ -14,7 +14,14 @@ namespace tessaril {
 
 inline constexpr std::uint8_t CONTEXT_VERSION = 1;
 inline constexpr std::string_view DEFAULT_PURPOSE = "session";
-inline constexpr std::size_t CONTEXT_HEADER_BYTES = 10;
+
+// Where the fields sit: a version byte, the expiry as 8 big-endian bytes,
+// the purpose length, then the purpose itself.
+inline constexpr std::size_t CONTEXT_VERSION_AT = 0;
+inline constexpr std::size_t CONTEXT_EXPIRY_AT = 1;
+inline constexpr std::size_t CONTEXT_EXPIRY_BYTES = 8;
+inline constexpr std::size_t CONTEXT_PURPOSE_LENGTH_AT = CONTEXT_EXPIRY_AT + CONTEXT_EXPIRY_BYTES;
+inline constexpr std::size_t CONTEXT_HEADER_BYTES = CONTEXT_PURPOSE_LENGTH_AT + 1;
 
 struct TokenContext {
     std::uint64_t expires_at = 0;  // Unix seconds; 0 never expires

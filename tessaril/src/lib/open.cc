@@ -3,6 +3,7 @@
 #include "lib/aead.h"
 #include "lib/context_record.h"
 #include "lib/platform.h"
+#include "lib/secret.h"
 #include "lib/token_codec.h"
 #include "lib/utf8.h"
 
@@ -10,23 +11,20 @@ namespace tessaril {
 
 namespace {
 
-struct Authenticated {
-    Buffer plaintext;
-    TokenContext context;
-};
-
 // Shape, authenticity, then the context record: the decoded fields live only
-// this long, whatever the outcome.
-Result<Authenticated> authenticate(const CipherState& state, std::string_view token)
+// this long, whatever the outcome. An authentic plaintext is handed to
+// |plaintext| before the record is parsed, so that the caller wipes it if
+// the record is then refused.
+Result<TokenContext> authenticate(const CipherState& state, std::string_view token, Buffer& plaintext)
 {
     Result<DecodedToken> fields = decode_token(token, state.backend());
     if (!fields) return std::unexpected(fields.error());
-    Result<Buffer> plaintext = aead_open(state, fields->nonce.span(), fields->context.span(),
-                                         fields->ciphertext.span());
-    if (!plaintext) return std::unexpected(plaintext.error());
+    Result<Buffer> opened = aead_open(state, fields->nonce.span(), fields->context.span(), fields->ciphertext.span());
+    if (!opened) return std::unexpected(opened.error());
+    plaintext = std::move(*opened);
     std::optional<TokenContext> context = parse_context(fields->context.span());
     if (!context) return std::unexpected(ErrorKind::InvalidToken);
-    return Authenticated{std::move(*plaintext), std::move(*context)};
+    return std::move(*context);
 }
 
 }  // namespace
@@ -34,12 +32,17 @@ Result<Authenticated> authenticate(const CipherState& state, std::string_view to
 Result<Buffer> open_token(const CipherState& state, std::string_view token, std::string_view expected_purpose,
                           std::uint64_t now)
 {
-    Result<Authenticated> opened = authenticate(state, token);
-    if (!opened) return std::unexpected(opened.error());
-    if (opened->context.purpose != expected_purpose) return std::unexpected(ErrorKind::PurposeMismatch);
-    if (is_expired(opened->context.expires_at, now)) return std::unexpected(ErrorKind::Expired);
-    if (!is_valid_utf8(opened->plaintext.span())) return std::unexpected(ErrorKind::InvalidUtf8);
-    return std::move(opened->plaintext);
+    Buffer plaintext;
+    const Result<TokenContext> context = authenticate(state, token, plaintext);
+    // The caller sees the plaintext only if every check passes; a refused
+    // token's plaintext is wiped before its buffer is released.
+    WipeUnlessCommitted refused(plaintext.span());
+    if (!context) return std::unexpected(context.error());
+    if (context->purpose != expected_purpose) return std::unexpected(ErrorKind::PurposeMismatch);
+    if (is_expired(context->expires_at, now)) return std::unexpected(ErrorKind::Expired);
+    if (!is_valid_utf8(plaintext.span())) return std::unexpected(ErrorKind::InvalidUtf8);
+    refused.commit();
+    return plaintext;
 }
 
 Result<Buffer> decrypt(const CipherState& state, std::string_view token)

@@ -1,5 +1,7 @@
 #include "lib/platform.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "lib/utf8.h"
@@ -15,6 +17,16 @@
 #endif
 
 namespace tessaril::platform {
+
+namespace {
+
+// Names the operating system cannot look up: empty, or holding NUL or '='.
+bool name_can_be_looked_up(std::string_view name) noexcept
+{
+    return !name.empty() && name.find('\0') == std::string_view::npos && name.find('=') == std::string_view::npos;
+}
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -51,11 +63,9 @@ std::uint64_t unix_now() noexcept
     return (ticks - kEpochTicks) / 10000000ULL;
 }
 
-std::optional<std::string> read_environment(std::string_view name)
+std::optional<SecretText> read_environment(std::string_view name)
 {
-    if (name.empty() || name.find('\0') != std::string_view::npos || name.find('=') != std::string_view::npos) {
-        return std::nullopt;
-    }
+    if (!name_can_be_looked_up(name)) return std::nullopt;
     const int wide_name_len = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
                                                   static_cast<int>(name.size()), nullptr, 0);
     if (wide_name_len <= 0) return std::nullopt;
@@ -67,20 +77,21 @@ std::optional<std::string> read_environment(std::string_view name)
     DWORD needed = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-        return std::string();  // present and empty
+        return SecretText(0);  // present and empty
     }
-    std::wstring value(needed, L'\0');
-    const DWORD written = GetEnvironmentVariableW(wide_name.c_str(), value.data(), needed);
+    // The UTF-16 copy of the value is as secret as the value.
+    SecretText wide(std::size_t{needed} * sizeof(wchar_t));
+    auto* value = reinterpret_cast<wchar_t*>(wide.span().data());
+    const DWORD written = GetEnvironmentVariableW(wide_name.c_str(), value, needed);
     if (written == 0 || written >= needed) return std::nullopt;  // changed under us
-    value.resize(written);
 
     // WC_ERR_INVALID_CHARS refuses unpaired surrogates instead of replacing them.
-    const int utf8_len = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value.data(),
-                                             static_cast<int>(value.size()), nullptr, 0, nullptr, nullptr);
+    const int utf8_len = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value, static_cast<int>(written), nullptr,
+                                             0, nullptr, nullptr);
     if (utf8_len <= 0) return std::nullopt;
-    std::string utf8(static_cast<std::size_t>(utf8_len), '\0');
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value.data(), static_cast<int>(value.size()), utf8.data(),
-                        utf8_len, nullptr, nullptr);
+    SecretText utf8(static_cast<std::size_t>(utf8_len));
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value, static_cast<int>(written),
+                        reinterpret_cast<char*>(utf8.span().data()), utf8_len, nullptr, nullptr);
     return utf8;
 }
 
@@ -102,16 +113,16 @@ std::uint64_t unix_now() noexcept
     return static_cast<std::uint64_t>(ts.tv_sec);  // tv_nsec is non-negative: tv_sec is already rounded down
 }
 
-std::optional<std::string> read_environment(std::string_view name)
+std::optional<SecretText> read_environment(std::string_view name)
 {
-    if (name.empty() || name.find('\0') != std::string_view::npos || name.find('=') != std::string_view::npos) {
-        return std::nullopt;
-    }
+    if (!name_can_be_looked_up(name)) return std::nullopt;
     const std::string c_name(name);
     const char* value = std::getenv(c_name.c_str());
     if (value == nullptr) return std::nullopt;
-    std::string text(value);
-    if (!is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) return std::nullopt;
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(value), std::strlen(value));
+    if (!is_valid_utf8(bytes)) return std::nullopt;
+    SecretText text(bytes.size());
+    std::ranges::copy(bytes, text.span().begin());
     return text;
 }
 

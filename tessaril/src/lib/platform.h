@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "lib/secret.h"
+
 namespace tessaril::platform {
 
 // Fills |out| completely from the OS's cryptographic random source in one
@@ -19,8 +21,9 @@ namespace tessaril::platform {
 
 // Value of the environment variable |name| as UTF-8, or nullopt when it is
 // absent, the name cannot be looked up (empty, NUL or '='), or the value is
-// not valid Unicode.
-[[nodiscard]] std::optional<std::string> read_environment(std::string_view name);
+// not valid Unicode. The value may be a key: it is returned as SecretText,
+// and every intermediate copy is wiped before this returns.
+[[nodiscard]] std::optional<SecretText> read_environment(std::string_view name);
 
 using RandomSource = bool (*)(std::span<std::uint8_t>) noexcept;
 

@@ -1,11 +1,16 @@
 #include "testing/allocation_counter.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
 thread_local std::uint64_t calls = 0;
+thread_local std::span<const std::uint8_t> watched_marker;
+thread_local std::uint64_t blocks_holding_marker = 0;
 
 }  // namespace
 
@@ -14,6 +19,22 @@ namespace tessaril::testing {
 std::uint64_t operator_new_calls() noexcept
 {
     return calls;
+}
+
+FreedBlockWatch::FreedBlockWatch(std::span<const std::uint8_t> marker) noexcept
+{
+    watched_marker = marker;
+    ::blocks_holding_marker = 0;
+}
+
+FreedBlockWatch::~FreedBlockWatch()
+{
+    watched_marker = {};
+}
+
+std::uint64_t FreedBlockWatch::blocks_holding_marker() const noexcept
+{
+    return ::blocks_holding_marker;
 }
 
 }  // namespace tessaril::testing
@@ -25,6 +46,20 @@ std::uint64_t operator_new_calls() noexcept
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
+
+namespace {
+
+void release(void* p) noexcept
+{
+    if (p != nullptr && !watched_marker.empty()) {
+        const auto* block = static_cast<const std::uint8_t*>(p);
+        const std::span<const std::uint8_t> bytes(block, malloc_usable_size(p));
+        if (!std::ranges::search(bytes, watched_marker).empty()) ++blocks_holding_marker;
+    }
+    std::free(p);
+}
+
+}  // namespace
 
 void* operator new(std::size_t size)
 {
@@ -40,22 +75,22 @@ void* operator new[](std::size_t size)
 
 void operator delete(void* p) noexcept
 {
-    std::free(p);
+    release(p);
 }
 
 void operator delete[](void* p) noexcept
 {
-    std::free(p);
+    release(p);
 }
 
 void operator delete(void* p, std::size_t) noexcept
 {
-    std::free(p);
+    release(p);
 }
 
 void operator delete[](void* p, std::size_t) noexcept
 {
-    std::free(p);
+    release(p);
 }
 
 #endif

@@ -1,8 +1,10 @@
-// Counts the calls of operator new made by each thread, by replacing the
-// global operator new in the program that links allocation_counter.cc.
+// Counts the calls of operator new made by each thread, and inspects the
+// blocks each thread releases, by replacing the global operator new and
+// delete in the program that links allocation_counter.cc.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TESSARILS_COUNTS_ALLOCATIONS 0
@@ -20,5 +22,18 @@ namespace tessaril::testing {
 // Calls of operator new (all forms but the aligned ones) made by this thread
 // so far; always 0 where counting is off.
 [[nodiscard]] std::uint64_t operator_new_calls() noexcept;
+
+// While it lives, counts the blocks this thread releases through operator
+// delete that still hold |marker|: plaintext or key bytes that were freed
+// without being wiped. Always 0 where counting is off.
+class FreedBlockWatch {
+public:
+    explicit FreedBlockWatch(std::span<const std::uint8_t> marker) noexcept;
+    ~FreedBlockWatch();
+    FreedBlockWatch(const FreedBlockWatch&) = delete;
+    FreedBlockWatch& operator=(const FreedBlockWatch&) = delete;
+
+    [[nodiscard]] std::uint64_t blocks_holding_marker() const noexcept;
+};
 
 }  // namespace tessaril::testing

@@ -5,45 +5,43 @@
 #include <cstdint>
 #include <span>
 
+#include "aead/adapter.h"
+#include "aead/sizes.h"
+#include "lib/secret.h"
+
 namespace tessaril {
 
-// The two implementations; they give identical output.
-enum class XChaChaPath : std::uint8_t {
-    // libsodium's XChaCha20-Poly1305 in one call: the least setup, the
-    // fastest for short messages. Opening verifies the tag before it
-    // decrypts anything.
-    Combined,
-    // The subkey from libsodium's HChaCha20, then OpenSSL's ChaCha20-Poly1305
-    // with its wide vector code: the fastest for long messages. Opening
-    // decrypts while it authenticates and wipes the output on failure.
-    Split,
+// Holds the key and nothing else that changes, so one context serves any
+// number of threads without a lock.
+//
+// AeadPath::Short is libsodium's XChaCha20-Poly1305 in one call; opening
+// verifies the tag before it decrypts anything. AeadPath::Long takes the
+// subkey from libsodium's HChaCha20, then runs OpenSSL's ChaCha20-Poly1305,
+// which decrypts while it authenticates; it is available only where OpenSSL
+// was built with that cipher.
+class XChaCha20Poly1305Context {
+public:
+    static constexpr std::size_t NONCE_BYTES = XCHACHA_NONCE_BYTES;
+    using Nonce = NonceView<NONCE_BYTES>;
+
+    // Whether this process runs |path|.
+    [[nodiscard]] static bool path_available(AeadPath path) noexcept;
+
+    // Keeps a copy of |key|, wiped with the context. Throws InternalFault
+    // when libsodium cannot run.
+    explicit XChaCha20Poly1305Context(KeyView key);
+
+    // Seal and open on |path| (see AeadAdapter); it must be available.
+    void seal(AeadPath path, Nonce nonce, std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext,
+              std::span<std::uint8_t> ciphertext, TagOut tag) const;
+    [[nodiscard]] bool open(AeadPath path, Nonce nonce, std::span<const std::uint8_t> aad,
+                            std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext,
+                            TagView tag) const;
+
+private:
+    Secret<KEY_BYTES> key_;
 };
 
-// The path the path-less calls take for a message of |bytes| bytes.
-[[nodiscard]] XChaChaPath xchacha_path_for(std::size_t bytes) noexcept;
-
-// Encrypts |plaintext| into |ciphertext| (the same size; it may be the
-// plaintext itself, but must not otherwise overlap it) under |key| and
-// |nonce| with |aad|, and writes the tag.
-void xchacha_seal(std::span<const std::uint8_t, 32> key, std::span<const std::uint8_t, 24> nonce,
-                  std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext,
-                  std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag);
-
-// Decrypts |ciphertext| into |plaintext| (the same size, same aliasing rule)
-// and returns true only if |tag| authenticates it; on failure |plaintext|
-// holds no plaintext (zeros, or untouched where nothing was decrypted).
-[[nodiscard]] bool xchacha_open(std::span<const std::uint8_t, 32> key, std::span<const std::uint8_t, 24> nonce,
-                                std::span<const std::uint8_t> aad, std::span<const std::uint8_t> ciphertext,
-                                std::span<std::uint8_t> plaintext, std::span<const std::uint8_t, 16> tag);
-
-// The same on a given path, so that tests and benchmarks can hold the paths
-// against each other.
-void xchacha_seal(XChaChaPath path, std::span<const std::uint8_t, 32> key, std::span<const std::uint8_t, 24> nonce,
-                  std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext,
-                  std::span<std::uint8_t> ciphertext, std::span<std::uint8_t, 16> tag);
-[[nodiscard]] bool xchacha_open(XChaChaPath path, std::span<const std::uint8_t, 32> key,
-                                std::span<const std::uint8_t, 24> nonce, std::span<const std::uint8_t> aad,
-                                std::span<const std::uint8_t> ciphertext, std::span<std::uint8_t> plaintext,
-                                std::span<const std::uint8_t, 16> tag);
+static_assert(AeadAdapter<XChaCha20Poly1305Context>);
 
 }  // namespace tessaril

@@ -1,4 +1,4 @@
-#include "lib/buffer.h"
+#include "lib/secret.h"
 
 #include <sodium/utils.h>
 
