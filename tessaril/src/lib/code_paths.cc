@@ -7,7 +7,7 @@ namespace tessaril {
 
 CodePaths active_code_paths() noexcept
 {
-    return {base64url_detail::active_kernels().name, Aes256GcmContext::precomputed_available()};
+    return {base64url_detail::active_kernels().name, Aes256GcmContext::path_available(AeadPath::Short)};
 }
 
 std::string describe(const CodePaths& paths)
