@@ -2,6 +2,11 @@
 
 #include "lib/base64url_kernels.h"
 
+#ifdef TESSARILS_BASE64URL_NEON
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
+
 namespace tessaril {
 namespace {
 
@@ -105,6 +110,9 @@ std::span<const Kernels* const> available_kernels() noexcept
             __builtin_cpu_supports("avx512bw")) {
             list.sets[list.count++] = &AVX512_KERNELS;
         }
+#endif
+#ifdef TESSARILS_BASE64URL_NEON
+        if ((getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0) list.sets[list.count++] = &NEON_KERNELS;
 #endif
         return list;
     }();

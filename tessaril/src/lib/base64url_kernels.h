@@ -43,10 +43,24 @@ extern const Kernels SCALAR_KERNELS;
 void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept;
 [[nodiscard]] std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field);
 
+// Offsets from a sextet to its character, for the vector loops: the first of
+// each run below is added to every value, the others where the value passes
+// the run's start.
+constexpr int UPPER_OFFSET = 'A';                         // 0..25  -> A..Z
+constexpr int LOWER_STEP = ('a' - 26) - 'A';              // 26..51 -> a..z
+constexpr int DIGIT_STEP = ('0' - 52) - ('a' - 26);       // 52..61 -> 0..9
+constexpr int DASH_STEP = ('-' - 62) - ('0' - 52);        // 62     -> -
+constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_X86 1
 extern const Kernels AVX2_KERNELS;
 extern const Kernels AVX512_KERNELS;
+#endif
+
+#if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+#define TESSARILS_BASE64URL_NEON 1
+extern const Kernels NEON_KERNELS;
 #endif
 
 }  // namespace tessaril::base64url_detail

@@ -26,14 +26,6 @@ constexpr char byte(int value) noexcept
     return static_cast<char>(value);
 }
 
-// Offsets from a sextet to its character: the first of each run below is
-// added to every value, the others where the value passes the run's start.
-constexpr int UPPER_OFFSET = 'A';                         // 0..25  -> A..Z
-constexpr int LOWER_STEP = ('a' - 26) - 'A';              // 26..51 -> a..z
-constexpr int DIGIT_STEP = ('0' - 52) - ('a' - 26);       // 52..61 -> 0..9
-constexpr int DASH_STEP = ('-' - 62) - ('0' - 52);        // 62     -> -
-constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
-
 // Spreads the 24 bytes of two 12-byte lane halves into 32 sextets, one per
 // byte, in output order (the multiply-shift split of three bytes into four).
 TESSARILS_AVX2 inline __m256i split_sextets(__m256i v) noexcept
