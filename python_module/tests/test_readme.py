@@ -14,6 +14,8 @@ SHOWN_RAISING = re.compile(r"#\s*(\w+): (.+)$")
 
 @pytest.mark.parametrize("snippet", SNIPPETS, ids=lambda snippet: snippet.split("\n")[-2][:40])
 def test_readme_snippet_runs_as_written(snippet):
+    for peer in re.findall(r"^from (cryptography|nacl)\b", snippet, re.MULTILINE):
+        pytest.importorskip(peer)  # the bare root has no peer library
     *body, last = snippet.rstrip("\n").split("\n")
     namespace = {"__name__": "readme"}
     shown = SHOWN_RAISING.search(last)
