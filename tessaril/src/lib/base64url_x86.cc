@@ -15,16 +15,12 @@
 
 #include <immintrin.h>
 
+#include "lib/x86_targets.h"
+
 namespace tessaril::base64url_detail {
 namespace {
 
-#define TESSARILS_AVX2 __attribute__((target("avx2")))
-#define TESSARILS_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
-
-constexpr char byte(int value) noexcept
-{
-    return static_cast<char>(value);
-}
+using x86::byte;
 
 // Spreads the 24 bytes of two 12-byte lane halves into 32 sextets, one per
 // byte, in output order (the multiply-shift split of three bytes into four).

@@ -15,19 +15,15 @@
 
 #include <immintrin.h>
 
+#include "lib/x86_targets.h"
+
 #include "lib/secret.h"
 #include "lib/utf8_rules.h"
 
 namespace tessaril::utf8_detail {
 namespace {
 
-#define TESSARILS_AVX2 __attribute__((target("avx2")))
-#define TESSARILS_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
-
-constexpr char byte(int value) noexcept
-{
-    return static_cast<char>(value);
-}
+using x86::byte;
 
 // ---- AVX2: 32 bytes per block ----------------------------------------------
 
