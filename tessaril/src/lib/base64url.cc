@@ -2,6 +2,9 @@
 
 #include "lib/base64url_kernels.h"
 
+#ifdef TESSARILS_BASE64URL_X86
+#include "lib/x86_targets.h"
+#endif
 #ifdef TESSARILS_BASE64URL_NEON
 #include <asm/hwcap.h>
 #include <sys/auxv.h>
@@ -104,12 +107,8 @@ std::span<const Kernels* const> available_kernels() noexcept
             std::size_t count;
         } list{{&SCALAR_KERNELS}, 1};
 #ifdef TESSARILS_BASE64URL_X86
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) list.sets[list.count++] = &AVX2_KERNELS;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-            __builtin_cpu_supports("avx512bw")) {
-            list.sets[list.count++] = &AVX512_KERNELS;
-        }
+        if (x86::runs_avx2()) list.sets[list.count++] = &AVX2_KERNELS;
+        if (x86::runs_avx512()) list.sets[list.count++] = &AVX512_KERNELS;
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
         if ((getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0) list.sets[list.count++] = &NEON_KERNELS;

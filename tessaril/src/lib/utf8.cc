@@ -5,6 +5,10 @@
 
 #include "lib/utf8_kernels.h"
 
+#ifdef TESSARILS_UTF8_X86
+#include "lib/x86_targets.h"
+#endif
+
 namespace tessaril {
 namespace utf8_detail {
 namespace {
@@ -94,12 +98,8 @@ std::span<const Kernel* const> available_kernels() noexcept
             std::size_t count;
         } list{{&SCALAR_KERNEL}, 1};
 #ifdef TESSARILS_UTF8_X86
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) list.kernels[list.count++] = &AVX2_KERNEL;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-            __builtin_cpu_supports("avx512bw")) {
-            list.kernels[list.count++] = &AVX512_KERNEL;
-        }
+        if (x86::runs_avx2()) list.kernels[list.count++] = &AVX2_KERNEL;
+        if (x86::runs_avx512()) list.kernels[list.count++] = &AVX512_KERNEL;
 #endif
         return list;
     }();
