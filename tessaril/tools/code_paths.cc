@@ -2,10 +2,15 @@
 // test run can show what it exercised (under an emulated processor, say).
 #include <cstdio>
 
-#include "lib/code_paths.h"
+#include "aes_backend/aes256gcm_context.h"
+#include "lib/base64url_kernels.h"
+#include "lib/utf8_kernels.h"
 
 int main()
 {
-    std::puts(tessaril::describe(tessaril::active_code_paths()).c_str());
+    const bool aes_precomputed = tessaril::Aes256GcmContext::path_available(tessaril::AeadPath::Short);
+    std::printf("base64url kernel: %s; UTF-8 kernel: %s; AES-256-GCM: %s\n",
+                tessaril::base64url_detail::active_kernels().name, tessaril::utf8_detail::active_kernel().name,
+                aes_precomputed ? "libsodium precomputed for short messages, OpenSSL for long" : "OpenSSL only");
     return 0;
 }
