@@ -8,6 +8,10 @@
 #ifdef TESSARILS_UTF8_X86
 #include "lib/x86_targets.h"
 #endif
+#ifdef TESSARILS_UTF8_NEON
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 
 namespace tessaril {
 namespace utf8_detail {
@@ -100,6 +104,9 @@ std::span<const Kernel* const> available_kernels() noexcept
 #ifdef TESSARILS_UTF8_X86
         if (x86::runs_avx2()) list.kernels[list.count++] = &AVX2_KERNEL;
         if (x86::runs_avx512()) list.kernels[list.count++] = &AVX512_KERNEL;
+#endif
+#ifdef TESSARILS_UTF8_NEON
+        if ((getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0) list.kernels[list.count++] = &NEON_KERNEL;
 #endif
         return list;
     }();

@@ -1,9 +1,9 @@
 // The UTF-8 well-formedness test, one kernel per instruction set, chosen once
-// per process. The vector kernels flag every bad pair of adjacent bytes with
-// three 16-entry lookups by nibble (held in registers, never in memory
+// per process. The x86 vector kernels flag every bad pair of adjacent bytes
+// with three 16-entry lookups by nibble (held in registers, never in memory
 // addressed by the text) and missing third and fourth bytes with a
 // saturating subtract; the portable one states the same rules as per-byte
-// arithmetic on 64-bit words. Every kernel ORs its flags over the whole
+// arithmetic on 64-bit words, and the NEON one as per-lane compares. Every kernel ORs its flags over the whole
 // input: nothing branches on the text and no address depends on it, so a
 // kernel's running time depends on the input's length alone.
 #pragma once
@@ -43,6 +43,11 @@ extern const Kernel SCALAR_KERNEL;
 #define TESSARILS_UTF8_X86 1
 extern const Kernel AVX2_KERNEL;
 extern const Kernel AVX512_KERNEL;
+#endif
+
+#if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+#define TESSARILS_UTF8_NEON 1
+extern const Kernel NEON_KERNEL;
 #endif
 
 }  // namespace tessaril::utf8_detail
