@@ -12,7 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${CMAKE_SYSROOT}")
 set(ENV{PKG_CONFIG_LIBDIR} "${CMAKE_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig:${CMAKE_SYSROOT}/usr/share/pkgconfig")
 
-# FindPython asks the build machine's interpreter; the arm64 one's headers
-# and extension suffix are named here instead.
+# FindPython asks no interpreter for the target when cross-compiling: the
+# arm64 one's headers are named here, and its extension suffix for
+# python_module/CMakeLists.txt (FindPython clears a Python_SOABI set here).
 set(Python_INCLUDE_DIR "${CMAKE_SYSROOT}/usr/include/python3.14")
-set(Python_SOABI cpython-314-aarch64-linux-gnu)
+set(TESSARILS_PYTHON_SOABI cpython-314-aarch64-linux-gnu)
