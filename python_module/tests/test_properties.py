@@ -27,7 +27,8 @@ def test_random_payloads_round_trip(box, payload, purpose):
 def test_single_replacement_never_opens(box, payload, draw):
     token = box.encrypt(payload.encode())
     index = draw.draw(st.integers(0, len(token) - 1))
-    replacement = draw.draw(st.sampled_from(ALPHABET) | st.characters(), label="replacement")
+    # A lone surrogate fails the str conversion instead (test_arguments covers it).
+    replacement = draw.draw(st.sampled_from(ALPHABET) | st.characters(exclude_categories=["Cs"]), label="replacement")
     if replacement == token[index]:
         return
     with pytest.raises(ValueError) as info:
