@@ -6,8 +6,7 @@
 #include "lib/x86_targets.h"
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-#include <asm/hwcap.h>
-#include <sys/auxv.h>
+#include "lib/arm_features.h"
 #endif
 
 namespace tessaril {
@@ -111,7 +110,7 @@ std::span<const Kernels* const> available_kernels() noexcept
         if (x86::runs_avx512()) list.sets[list.count++] = &AVX512_KERNELS;
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-        if ((getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0) list.sets[list.count++] = &NEON_KERNELS;
+        if (arm::runs_neon()) list.sets[list.count++] = &NEON_KERNELS;
 #endif
         return list;
     }();

@@ -9,8 +9,7 @@
 #include "lib/x86_targets.h"
 #endif
 #ifdef TESSARILS_UTF8_NEON
-#include <asm/hwcap.h>
-#include <sys/auxv.h>
+#include "lib/arm_features.h"
 #endif
 
 namespace tessaril {
@@ -106,7 +105,7 @@ std::span<const Kernel* const> available_kernels() noexcept
         if (x86::runs_avx512()) list.kernels[list.count++] = &AVX512_KERNEL;
 #endif
 #ifdef TESSARILS_UTF8_NEON
-        if ((getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0) list.kernels[list.count++] = &NEON_KERNEL;
+        if (arm::runs_neon()) list.kernels[list.count++] = &NEON_KERNEL;
 #endif
         return list;
     }();

@@ -3,9 +3,10 @@
 // with three 16-entry lookups by nibble (held in registers, never in memory
 // addressed by the text) and missing third and fourth bytes with a
 // saturating subtract; the portable one states the same rules as per-byte
-// arithmetic on 64-bit words, and the NEON one as per-lane compares. Every kernel ORs its flags over the whole
-// input: nothing branches on the text and no address depends on it, so a
-// kernel's running time depends on the input's length alone.
+// arithmetic on 64-bit words, and the NEON one as per-lane compares. Every
+// kernel ORs its flags over the whole input: nothing branches on the text
+// and no address depends on it, so a kernel's running time depends on the
+// input's length alone.
 #pragma once
 
 #include <cstddef>
