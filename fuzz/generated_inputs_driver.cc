@@ -11,14 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <string_view>
 #include <vector>
+
+#include "reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
-constexpr std::string_view ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 // Bytes at the edges of the UTF-8 rules: continuations, refused leads, and
 // the leads whose second byte has a narrowed range.
 constexpr std::uint8_t EDGE_BYTES[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
@@ -37,7 +37,7 @@ public:
         if (flavour == 1) input.push_back(static_cast<std::uint8_t>(below(256)));
         while (input.size() < length) {
             if (flavour == 0) {
-                input.push_back(ALPHABET[below(ALPHABET.size())]);
+                input.push_back(tessaril::fuzzing::kAlphabet[below(tessaril::fuzzing::kAlphabet.size())]);
             } else if (flavour == 1) {
                 append_code_point(input);
             } else {
