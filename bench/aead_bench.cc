@@ -7,8 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "aes_backend/aes256gcm_context.h"
-#include "xchacha_backend/xchacha20poly1305.h"
+#include "cipher/aes256gcm/aes256gcm_context.h"
+#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
 
 namespace {
 

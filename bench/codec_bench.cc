@@ -16,9 +16,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "lib/base64url.h"
-#include "lib/base64url_kernels.h"
-#include "lib/utf8_kernels.h"
+#include "codec/base64url.h"
+#include "codec/base64url_kernels.h"
+#include "codec/utf8_kernels.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include "allocation_counter.h"
-#include "lib/cipher_state.h"
-#include "lib/open.h"
-#include "lib/seal.h"
+#include "cipher/cipher_state.h"
+#include "token/open.h"
+#include "token/seal.h"
 
 namespace {
 

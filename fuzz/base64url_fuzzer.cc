@@ -5,13 +5,13 @@
 #include <cstdint>
 
 #include "fixed_states.h"
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 #include "reference.h"
 
 // The codec may carry several instruction-set kernels chosen at run time;
 // where it does, every one this processor runs is held to the same oracle.
-#if __has_include("lib/base64url_kernels.h")
-#include "lib/base64url_kernels.h"
+#if __has_include("codec/base64url_kernels.h")
+#include "codec/base64url_kernels.h"
 #define HAVE_KERNELS 1
 #endif
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fixed_states.h"
-#include "lib/context_record.h"
+#include "token/context_record.h"
 #include "reference.h"
 
 using namespace tessaril;

@@ -8,9 +8,9 @@
 #include <span>
 #include <string_view>
 
-#include "lib/backend.h"
-#include "lib/buffer.h"
-#include "lib/cipher_state.h"
+#include "cipher/backend.h"
+#include "core/buffer.h"
+#include "cipher/cipher_state.h"
 
 namespace tessaril::fuzzing {
 

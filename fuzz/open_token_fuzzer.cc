@@ -14,11 +14,11 @@
 #include <string>
 
 #include "fixed_states.h"
-#include "lib/aead.h"
-#include "lib/context_record.h"
-#include "lib/open.h"
-#include "lib/seal.h"
-#include "lib/token_codec.h"
+#include "cipher/aead.h"
+#include "token/context_record.h"
+#include "token/open.h"
+#include "token/seal.h"
+#include "token/token_codec.h"
 #include "reference.h"
 
 using namespace tessaril;

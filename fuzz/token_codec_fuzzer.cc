@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fixed_states.h"
-#include "lib/token_codec.h"
+#include "token/token_codec.h"
 #include "reference.h"
 
 using namespace tessaril;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "lib/utf8.h"
-#include "lib/utf8_kernels.h"
+#include "codec/utf8.h"
+#include "codec/utf8_kernels.h"
 #include "reference.h"
 
 using namespace tessaril;

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "lib/backend.h"
+#include "cipher/backend.h"
 
 namespace binding {
 

@@ -3,8 +3,8 @@
 
 #include <Python.h>
 
-#include "lib/error_kind.h"
-#include "lib/utf8.h"
+#include "core/error_kind.h"
+#include "codec/utf8.h"
 
 namespace binding {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "lib/platform.h"
+#include "platform/platform.h"
 #include "owned.h"
 
 namespace binding {

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "lib/cipher_state.h"
-#include "lib/error_kind.h"
+#include "cipher/cipher_state.h"
+#include "core/error_kind.h"
 
 namespace binding {
 

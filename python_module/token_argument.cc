@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "arguments.h"
-#include "lib/token_codec.h"
+#include "token/token_codec.h"
 #include "owned.h"
 
 namespace binding {

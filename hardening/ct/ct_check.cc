@@ -21,17 +21,17 @@
 
 #include <valgrind/memcheck.h>
 
-#include "lib/aead.h"
-#include "lib/base64url.h"
-#include "lib/buffer.h"
-#include "lib/cipher_state.h"
-#include "lib/secret.h"
-#include "lib/utf8.h"
-#include "lib/utf8_kernels.h"
+#include "cipher/aead.h"
+#include "codec/base64url.h"
+#include "core/buffer.h"
+#include "cipher/cipher_state.h"
+#include "core/secret.h"
+#include "codec/utf8.h"
+#include "codec/utf8_kernels.h"
 #include "testing/bytes.h"
 
-#if __has_include("lib/base64url_kernels.h")
-#include "lib/base64url_kernels.h"
+#if __has_include("codec/base64url_kernels.h")
+#include "codec/base64url_kernels.h"
 #define HAVE_KERNELS 1
 #endif
 

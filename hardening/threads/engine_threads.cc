@@ -28,11 +28,11 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
-#include "lib/backend.h"
-#include "lib/cipher_state.h"
-#include "lib/error_kind.h"
-#include "lib/open.h"
-#include "lib/seal.h"
+#include "cipher/backend.h"
+#include "cipher/cipher_state.h"
+#include "core/error_kind.h"
+#include "token/open.h"
+#include "token/seal.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // test run can show what it exercised (under an emulated processor, say).
 #include <cstdio>
 
-#include "aes_backend/aes256gcm_context.h"
-#include "lib/base64url_kernels.h"
-#include "lib/utf8_kernels.h"
+#include "cipher/aes256gcm/aes256gcm_context.h"
+#include "codec/base64url_kernels.h"
+#include "codec/utf8_kernels.h"
 
 int main()
 {

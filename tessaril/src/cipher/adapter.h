@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "aead/sizes.h"
+#include "cipher/sizes.h"
 
 namespace tessaril {
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "aes_backend/aes256gcm_context.h"
+#include "cipher/aes256gcm/aes256gcm_context.h"
 #include "testing/wycheproof.h"
-#include "xchacha_backend/xchacha20poly1305.h"
+#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
 
 namespace tessaril {
 namespace {

@@ -1,4 +1,4 @@
-#include "lib/aead.h"
+#include "cipher/aead.h"
 
 namespace tessaril {
 

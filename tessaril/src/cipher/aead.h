@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <span>
 
-#include "lib/buffer.h"
-#include "lib/cipher_state.h"
-#include "lib/error_kind.h"
+#include "core/buffer.h"
+#include "cipher/cipher_state.h"
+#include "core/error_kind.h"
 
 namespace tessaril {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "aead/sizes.h"
+#include "cipher/sizes.h"
 
 namespace tessaril {
 

@@ -1,4 +1,4 @@
-#include "lib/cipher_state.h"
+#include "cipher/cipher_state.h"
 
 #include <array>
 #include <string_view>

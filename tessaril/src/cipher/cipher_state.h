@@ -6,11 +6,11 @@
 #include <type_traits>
 #include <variant>
 
-#include "aead/sizes.h"
-#include "aes_backend/aes256gcm_context.h"
-#include "lib/backend.h"
-#include "lib/secret.h"
-#include "xchacha_backend/xchacha20poly1305.h"
+#include "cipher/sizes.h"
+#include "cipher/aes256gcm/aes256gcm_context.h"
+#include "cipher/backend.h"
+#include "core/secret.h"
+#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
 
 namespace tessaril {
 

@@ -1,10 +1,10 @@
-#include "lib/cipher_state.h"
+#include "cipher/cipher_state.h"
 
 #include <memory>
 
 #include <gtest/gtest.h>
 
-#include "lib/internal_fault.h"
+#include "core/internal_fault.h"
 #include "testing/allocation_counter.h"
 #include "testing/bytes.h"
 #include "testing/failing_openssl.h"

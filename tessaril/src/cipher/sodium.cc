@@ -1,8 +1,8 @@
-#include "aead/sodium.h"
+#include "cipher/sodium.h"
 
 #include <sodium/core.h>
 
-#include "lib/internal_fault.h"
+#include "core/internal_fault.h"
 
 namespace tessaril {
 

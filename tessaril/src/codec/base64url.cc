@@ -1,12 +1,12 @@
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 
-#include "lib/base64url_kernels.h"
+#include "codec/base64url_kernels.h"
 
 #ifdef TESSARILS_BASE64URL_X86
-#include "lib/x86_targets.h"
+#include "processor/x86_targets.h"
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-#include "lib/arm_features.h"
+#include "processor/arm_features.h"
 #endif
 
 namespace tessaril {

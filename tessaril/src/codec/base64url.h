@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "lib/buffer.h"
+#include "core/buffer.h"
 
 namespace tessaril {
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-#include "lib/buffer.h"
+#include "core/buffer.h"
 
 namespace tessaril::base64url_detail {
 

@@ -1,4 +1,4 @@
-#include "lib/base64url_kernels.h"
+#include "codec/base64url_kernels.h"
 
 #include <random>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 #include "testing/bytes.h"
 
 namespace tessaril::base64url_detail {

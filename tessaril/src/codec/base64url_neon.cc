@@ -5,7 +5,7 @@
 // and the character mapping is the same compare-mask-add arithmetic as the
 // portable loop, sixteen lanes at a time. No table lookup (no TBL) and no
 // branch depends on the data; loop bounds depend on lengths alone.
-#include "lib/base64url_kernels.h"
+#include "codec/base64url_kernels.h"
 
 #ifdef TESSARILS_BASE64URL_NEON
 

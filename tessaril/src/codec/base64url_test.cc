@@ -1,4 +1,4 @@
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 
 #include <random>
 

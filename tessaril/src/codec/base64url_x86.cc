@@ -7,7 +7,7 @@
 // added. Shuffles and permutes only move bytes to fixed places (their
 // controls are constants), so no lookup is ever indexed by the data and
 // nothing branches on it; loop bounds depend on lengths alone.
-#include "lib/base64url_kernels.h"
+#include "codec/base64url_kernels.h"
 
 #ifdef TESSARILS_BASE64URL_X86
 
@@ -15,7 +15,7 @@
 
 #include <immintrin.h>
 
-#include "lib/x86_targets.h"
+#include "processor/x86_targets.h"
 
 namespace tessaril::base64url_detail {
 namespace {

@@ -1,15 +1,15 @@
-#include "lib/utf8.h"
+#include "codec/utf8.h"
 
 #include <bit>
 #include <cstring>
 
-#include "lib/utf8_kernels.h"
+#include "codec/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_X86
-#include "lib/x86_targets.h"
+#include "processor/x86_targets.h"
 #endif
 #ifdef TESSARILS_UTF8_NEON
-#include "lib/arm_features.h"
+#include "processor/arm_features.h"
 #endif
 
 namespace tessaril {

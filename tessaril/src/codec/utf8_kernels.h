@@ -14,7 +14,7 @@
 #include <optional>
 #include <span>
 
-#include "lib/utf8.h"
+#include "codec/utf8.h"
 
 namespace tessaril::utf8_detail {
 

@@ -5,7 +5,7 @@
 // bytes one, two and three places back come from fixed-position extracts
 // across the previous block. No table lookup (no TBL) and no branch depends
 // on the text; the loop bounds depend on its length alone.
-#include "lib/utf8_kernels.h"
+#include "codec/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_NEON
 
@@ -13,7 +13,7 @@
 
 #include <arm_neon.h>
 
-#include "lib/secret.h"
+#include "core/secret.h"
 
 namespace tessaril::utf8_detail {
 namespace {

@@ -1,11 +1,11 @@
-#include "lib/utf8.h"
+#include "codec/utf8.h"
 
 #include <array>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "lib/utf8_kernels.h"
+#include "codec/utf8_kernels.h"
 
 #include "testing/bytes.h"
 

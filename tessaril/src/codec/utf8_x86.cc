@@ -7,7 +7,7 @@
 // block (AVX-512 finds the continuations due after long leads from bit masks
 // of the leads instead). Every block is checked in full and the faults are
 // OR-ed together, so the loop bounds depend on the length alone.
-#include "lib/utf8_kernels.h"
+#include "codec/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_X86
 
@@ -15,10 +15,10 @@
 
 #include <immintrin.h>
 
-#include "lib/x86_targets.h"
+#include "processor/x86_targets.h"
 
-#include "lib/secret.h"
-#include "lib/utf8_rules.h"
+#include "core/secret.h"
+#include "codec/utf8_rules.h"
 
 namespace tessaril::utf8_detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "lib/error_kind.h"
+#include "core/error_kind.h"
 
 namespace tessaril {
 

@@ -1,4 +1,4 @@
-#include "lib/secret.h"
+#include "core/secret.h"
 
 #include <sodium/utils.h>
 

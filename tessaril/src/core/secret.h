@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "lib/buffer.h"
+#include "core/buffer.h"
 
 namespace tessaril {
 

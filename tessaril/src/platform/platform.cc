@@ -1,10 +1,10 @@
-#include "lib/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "lib/utf8.h"
+#include "codec/utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "lib/secret.h"
+#include "core/secret.h"
 
 namespace tessaril::platform {
 

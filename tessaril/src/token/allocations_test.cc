@@ -4,9 +4,9 @@
 // the purpose copy. Counted by the test binary's replacement operator new.
 #include <gtest/gtest.h>
 
-#include "lib/context_record.h"
-#include "lib/open.h"
-#include "lib/seal.h"
+#include "token/context_record.h"
+#include "token/open.h"
+#include "token/seal.h"
 #include "testing/allocation_counter.h"
 #include "testing/bytes.h"
 

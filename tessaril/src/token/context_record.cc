@@ -1,8 +1,8 @@
-#include "lib/context_record.h"
+#include "token/context_record.h"
 
 #include <cstring>
 
-#include "lib/utf8.h"
+#include "codec/utf8.h"
 
 namespace tessaril {
 

@@ -1,4 +1,4 @@
-#include "lib/context_record.h"
+#include "token/context_record.h"
 
 #include <limits>
 

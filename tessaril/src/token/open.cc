@@ -1,11 +1,11 @@
-#include "lib/open.h"
+#include "token/open.h"
 
-#include "lib/aead.h"
-#include "lib/context_record.h"
-#include "lib/platform.h"
-#include "lib/secret.h"
-#include "lib/token_codec.h"
-#include "lib/utf8.h"
+#include "cipher/aead.h"
+#include "token/context_record.h"
+#include "platform/platform.h"
+#include "core/secret.h"
+#include "token/token_codec.h"
+#include "codec/utf8.h"
 
 namespace tessaril {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string_view>
 
-#include "lib/buffer.h"
-#include "lib/cipher_state.h"
-#include "lib/error_kind.h"
+#include "core/buffer.h"
+#include "cipher/cipher_state.h"
+#include "core/error_kind.h"
 
 namespace tessaril {
 

@@ -1,10 +1,10 @@
-#include "lib/seal.h"
+#include "token/seal.h"
 
 #include <array>
 
-#include "lib/aead.h"
-#include "lib/context_record.h"
-#include "lib/token_codec.h"
+#include "cipher/aead.h"
+#include "token/context_record.h"
+#include "token/token_codec.h"
 
 namespace tessaril {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "lib/cipher_state.h"
-#include "lib/error_kind.h"
-#include "lib/platform.h"
+#include "cipher/cipher_state.h"
+#include "core/error_kind.h"
+#include "platform/platform.h"
 
 namespace tessaril {
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "aead/adapter.h"
-#include "lib/aead.h"
-#include "lib/context_record.h"
-#include "lib/open.h"
-#include "lib/seal.h"
-#include "lib/token_codec.h"
+#include "cipher/adapter.h"
+#include "cipher/aead.h"
+#include "token/context_record.h"
+#include "token/open.h"
+#include "token/seal.h"
+#include "token/token_codec.h"
 #include "testing/allocation_counter.h"
 #include "testing/bytes.h"
 

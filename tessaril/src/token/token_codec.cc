@@ -1,6 +1,6 @@
-#include "lib/token_codec.h"
+#include "token/token_codec.h"
 
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 
 namespace tessaril {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "lib/backend.h"
-#include "lib/buffer.h"
-#include "lib/error_kind.h"
+#include "cipher/backend.h"
+#include "core/buffer.h"
+#include "core/error_kind.h"
 
 namespace tessaril {
 

@@ -1,8 +1,8 @@
-#include "lib/token_codec.h"
+#include "token/token_codec.h"
 
 #include <gtest/gtest.h>
 
-#include "lib/base64url.h"
+#include "codec/base64url.h"
 #include "testing/bytes.h"
 
 namespace tessaril {

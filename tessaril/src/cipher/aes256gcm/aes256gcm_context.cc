@@ -1,12 +1,12 @@
-#include "aes_backend/aes256gcm_context.h"
+#include "cipher/aes256gcm/aes256gcm_context.h"
 
 #include <sodium/crypto_aead_aes256gcm.h>
 
-#include "aead/sodium.h"
-#include "lib/buffer.h"
-#include "lib/internal_fault.h"
-#include "lib/secret.h"
-#include "openssl/evp_aead.h"
+#include "cipher/sodium.h"
+#include "core/buffer.h"
+#include "core/internal_fault.h"
+#include "core/secret.h"
+#include "cipher/openssl/evp_aead.h"
 
 namespace tessaril {
 namespace {

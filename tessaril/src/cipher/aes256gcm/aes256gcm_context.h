@@ -6,8 +6,8 @@
 #include <memory>
 #include <span>
 
-#include "aead/adapter.h"
-#include "aead/sizes.h"
+#include "cipher/adapter.h"
+#include "cipher/sizes.h"
 
 namespace tessaril {
 

@@ -1,10 +1,10 @@
-#include "openssl/evp_aead.h"
+#include "cipher/openssl/evp_aead.h"
 
 #include <climits>
 
-#include "lib/internal_fault.h"
-#include "lib/secret.h"
-#include "openssl/library_context.h"
+#include "core/internal_fault.h"
+#include "core/secret.h"
+#include "cipher/openssl/library_context.h"
 
 namespace tessaril {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <openssl/evp.h>
 
-#include "aead/sizes.h"
+#include "cipher/sizes.h"
 
 namespace tessaril {
 

@@ -1,4 +1,4 @@
-#include "openssl/library_context.h"
+#include "cipher/openssl/library_context.h"
 
 #include <array>
 #include <atomic>

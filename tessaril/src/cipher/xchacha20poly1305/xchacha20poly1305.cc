@@ -1,4 +1,4 @@
-#include "xchacha_backend/xchacha20poly1305.h"
+#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <sodium/crypto_aead_xchacha20poly1305.h>
 #include <sodium/crypto_core_hchacha20.h>
 
-#include "aead/sodium.h"
-#include "lib/buffer.h"
-#include "openssl/evp_aead.h"
+#include "cipher/sodium.h"
+#include "core/buffer.h"
+#include "cipher/openssl/evp_aead.h"
 
 namespace tessaril {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "aead/adapter.h"
-#include "aead/sizes.h"
-#include "lib/secret.h"
+#include "cipher/adapter.h"
+#include "cipher/sizes.h"
+#include "core/secret.h"
 
 namespace tessaril {
 
