@@ -7,6 +7,7 @@
 
 #include "allocation_counter.h"
 #include "cipher/cipher_state.h"
+#include "testing/backends.h"
 #include "token/open.h"
 #include "token/seal.h"
 
@@ -18,9 +19,8 @@ constexpr std::size_t SIZES[] = {5, 1024, 16384};
 
 const tessaril::CipherState& state_for(Backend backend)
 {
-    static const tessaril::CipherState aes = tessaril::CipherState::build(Backend::AES256_GCM, 0x1234);
-    static const tessaril::CipherState xchacha = tessaril::CipherState::build(Backend::XCHACHA20_POLY1305, 0x1234);
-    return backend == Backend::AES256_GCM ? aes : xchacha;
+    static const auto states = tessaril::testing::states_under(0x1234);
+    return states[tessaril::backend_index(backend)];
 }
 
 std::span<const std::uint8_t> bytes_of(const std::string& text)
@@ -82,10 +82,10 @@ void open(benchmark::State& state, Backend backend, std::size_t size)
 
 int main(int argc, char** argv)
 {
-    for (const auto& [name, backend] : {std::pair{"aes256gcm", Backend::AES256_GCM},
-                                        std::pair{"xchacha20poly1305", Backend::XCHACHA20_POLY1305}}) {
+    for (Backend backend : tessaril::Backends::ALL) {
         for (std::size_t size : SIZES) {
-            const std::string suffix = std::string(name) + "/bytes:" + std::to_string(size);
+            const std::string suffix =
+                std::string(tessaril::Backends::KEY_LABELS[tessaril::backend_index(backend)]) + "/bytes:" + std::to_string(size);
             benchmark::RegisterBenchmark("seal_token/" + suffix, seal, backend, size);
             benchmark::RegisterBenchmark("open_token/" + suffix, open, backend, size);
         }

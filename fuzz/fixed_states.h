@@ -9,8 +9,9 @@
 #include <string_view>
 
 #include "cipher/backend.h"
-#include "core/buffer.h"
 #include "cipher/cipher_state.h"
+#include "core/buffer.h"
+#include "testing/backends.h"
 
 namespace tessaril::fuzzing {
 
@@ -19,9 +20,8 @@ inline constexpr KeyValue kFuzzKey = (KeyValue{0x0001020304050607ULL} << 64) | 0
 
 inline const CipherState& fixed_state(Backend backend)
 {
-    static const CipherState aes = CipherState::build(Backend::AES256_GCM, kFuzzKey);
-    static const CipherState xchacha = CipherState::build(Backend::XCHACHA20_POLY1305, kFuzzKey);
-    return backend == Backend::AES256_GCM ? aes : xchacha;
+    static const auto states = testing::states_under(kFuzzKey);
+    return states[backend_index(backend)];
 }
 
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size)

@@ -1,7 +1,10 @@
 #include "backend_type.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ranges>
+#include <string_view>
 
 #include "arguments.h"
 #include "build_once.h"
@@ -16,18 +19,15 @@ struct BackendObject {
     std::uint8_t tag;
 };
 
-struct Member {
-    const char* name;  // class attribute
-    const char* repr;
-};
+// Member names (class attributes) in tag order, and their reprs, both from
+// the engine's backend table.
+constexpr auto MEMBER_NAMES = tessaril::Backends::PYTHON_MEMBERS;
 
-// Indexed by tag; the order is the declaration order of the members.
-constexpr std::array<Member, 2> MEMBERS = {{
-    {"AES256_GCM", "Backend.AES256_GCM"},
-    {"XCHACHA20_POLY1305", "Backend.XCHACHA20_POLY1305"},
-}};
-static_assert(static_cast<std::size_t>(tessaril::Backend::AES256_GCM) == 0);
-static_assert(static_cast<std::size_t>(tessaril::Backend::XCHACHA20_POLY1305) == 1);
+constexpr std::string_view REPR_PREFIX = "Backend.";
+constexpr std::size_t LONGEST_REPR_BYTES =
+    REPR_PREFIX.size() + std::ranges::max(MEMBER_NAMES | std::views::transform([](std::string_view name) {
+                                              return name.size();
+                                          }));
 
 constexpr const char BACKEND_DOC[] =
     "Which standard AEAD construction to use. There is no \"auto\" option —\n"
@@ -42,7 +42,10 @@ std::uint8_t tag_of(PyObject* self) noexcept
 
 PyObject* backend_repr(PyObject* self) noexcept
 {
-    PyObject* text = PyUnicode_FromString(MEMBERS[tag_of(self)].repr);
+    const std::string_view name = MEMBER_NAMES[tag_of(self)];
+    std::array<char, LONGEST_REPR_BYTES> repr{};
+    const auto end = std::ranges::copy(name, std::ranges::copy(REPR_PREFIX, repr.begin()).out).out;
+    PyObject* text = PyUnicode_FromStringAndSize(repr.data(), end - repr.begin());
     return text != nullptr ? text : result_creation_failed("could not create the repr of a Backend member");
 }
 
@@ -113,9 +116,9 @@ PyTypeObject* build_backend_type() noexcept
     Owned type(PyType_FromSpec(&backend_spec));
     if (!type) return nullptr;
     auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());
-    for (std::size_t tag = 0; tag < MEMBERS.size(); ++tag) {
+    for (std::size_t tag = 0; tag < MEMBER_NAMES.size(); ++tag) {
         const Owned member = new_member(type_object, static_cast<std::uint8_t>(tag));
-        if (!member || PyObject_SetAttrString(type.get(), MEMBERS[tag].name, member.get()) < 0) return nullptr;
+        if (!member || PyObject_SetAttrString(type.get(), MEMBER_NAMES[tag], member.get()) < 0) return nullptr;
     }
     return reinterpret_cast<PyTypeObject*>(type.release());
 }

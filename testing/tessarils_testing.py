@@ -15,13 +15,10 @@ import sys
 import textwrap
 import threading
 from pathlib import Path
+from typing import NamedTuple
 
 import tessarils
 from tessarils import Backend, Tessaril
-
-BACKENDS = [Backend.AES256_GCM, Backend.XCHACHA20_POLY1305]
-LABELS = [b"aes256gcm", b"xchacha20poly1305"]  # indexed by int(backend)
-NONCE_BYTES = [12, 24]
 
 MISSING_KEY = "the key or key_env must be passed"
 INVALID_KEY_ENV = "the value of key_env is invalid"
@@ -40,7 +37,7 @@ RANDOM_UNAVAILABLE = "operating system randomness is unavailable"
 
 
 def derived_key(backend, key):
-    return hashlib.sha256(key.to_bytes(16, "big") + LABELS[int(backend)]).digest()
+    return hashlib.sha256(key.to_bytes(16, "big") + BACKEND_ROWS[int(backend)].label).digest()
 
 
 def context_record(expires_at=0, purpose=b"session", version=1, length=None, trailer=b""):
@@ -61,25 +58,56 @@ def peers():
     return aead.AESGCM, pytest.importorskip("nacl.bindings")
 
 
+def _aesgcm_seal(key, nonce, plaintext, aad):
+    return peers()[0](key).encrypt(nonce, plaintext, aad)
+
+
+def _aesgcm_open(key, nonce, sealed, aad):
+    return peers()[0](key).decrypt(nonce, sealed, aad)
+
+
+def _xchacha_seal(key, nonce, plaintext, aad):
+    return peers()[1].crypto_aead_xchacha20poly1305_ietf_encrypt(plaintext, aad, nonce, key)
+
+
+def _xchacha_open(key, nonce, sealed, aad):
+    return peers()[1].crypto_aead_xchacha20poly1305_ietf_decrypt(sealed, aad, nonce, key)
+
+
+class BackendRow(NamedTuple):
+    """What the independent writer and reader know of one backend."""
+
+    backend: Backend
+    label: bytes  # appended to the key before hashing
+    nonce_bytes: int  # the size that tells the backends' tokens apart
+    seal: object  # a peer library's AEAD: (key, nonce, plaintext, aad) -> sealed
+    open: object  # (key, nonce, sealed, aad) -> plaintext, raising when forged
+
+
+# In tag order, one row for every member of Backend (checked below).
+BACKEND_ROWS = (
+    BackendRow(Backend.AES256_GCM, b"aes256gcm", 12, _aesgcm_seal, _aesgcm_open),
+    BackendRow(Backend.XCHACHA20_POLY1305, b"xchacha20poly1305", 24, _xchacha_seal, _xchacha_open),
+)
+BACKENDS = [row.backend for row in BACKEND_ROWS]
+NONCE_BYTES = [row.nonce_bytes for row in BACKEND_ROWS]  # indexed by int(backend)
+assert [int(backend) for backend in BACKENDS] == list(range(len(BACKENDS)))
+assert {name for name, value in vars(Backend).items() if isinstance(value, Backend)} == {
+    repr(backend).removeprefix("Backend.") for backend in BACKENDS
+}, "a Backend member has no row"
+
+
 def seal_foreign(backend, key, plaintext, context):
-    AESGCM, sodium = peers()
-    aead_key = derived_key(backend, key)
-    nonce = os.urandom(NONCE_BYTES[int(backend)])
-    if backend == Backend.AES256_GCM:
-        sealed = AESGCM(aead_key).encrypt(nonce, plaintext, context)
-    else:
-        sealed = sodium.crypto_aead_xchacha20poly1305_ietf_encrypt(plaintext, context, nonce, aead_key)
+    row = BACKEND_ROWS[int(backend)]
+    nonce = os.urandom(row.nonce_bytes)
+    sealed = row.seal(derived_key(backend, key), nonce, plaintext, context)
     return ".".join(map(b64, (nonce, context, sealed)))
 
 
 def open_foreign(backend, key, token):
     """Returns (context record, plaintext) of a token, authenticating it."""
-    AESGCM, sodium = peers()
     nonce, context, sealed = (base64.urlsafe_b64decode(field) for field in token.split("."))
-    aead_key = derived_key(backend, key)
-    if backend == Backend.AES256_GCM:
-        return context, AESGCM(aead_key).decrypt(nonce, sealed, context)
-    return context, sodium.crypto_aead_xchacha20poly1305_ietf_decrypt(sealed, context, nonce, aead_key)
+    return context, BACKEND_ROWS[int(backend)].open(derived_key(backend, key), nonce, sealed, context)
 
 
 class Index:

@@ -189,7 +189,7 @@ Expectation probe_wipe()
 // moved and wiped) and destruction, from a secret 128-bit key.
 Expectation probe_cipher_state()
 {
-    for (Backend backend : {Backend::AES256_GCM, Backend::XCHACHA20_POLY1305}) {
+    for (Backend backend : Backends::ALL) {
         for (int round = 0; round < 4; ++round) {
             KeyValue key = (KeyValue{rng()} << 64) | rng();
             secret(&key, 1);
@@ -207,7 +207,7 @@ Expectation probe_cipher_state()
 // backend.
 Expectation probe_seal()
 {
-    for (Backend backend : {Backend::AES256_GCM, Backend::XCHACHA20_POLY1305}) {
+    for (Backend backend : Backends::ALL) {
         KeyValue key = (KeyValue{rng()} << 64) | rng();
         secret(&key, 1);
         const CipherState state = CipherState::build(backend, key);

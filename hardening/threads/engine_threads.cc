@@ -40,7 +40,7 @@ using tessaril::Backend;
 using tessaril::CipherState;
 
 constexpr std::size_t kSizes[] = {0, 1, 200, 255, 256, 257, 300, 1024, 16384};
-constexpr Backend kBackends[] = {Backend::AES256_GCM, Backend::XCHACHA20_POLY1305};
+constexpr auto kBackends = tessaril::Backends::ALL;
 constexpr tessaril::KeyValue kSharedKey = (tessaril::KeyValue{0x0123456789ABCDEF} << 64) | 0xFEDCBA9876543210;
 
 std::vector<std::uint8_t> payload(std::size_t size, unsigned thread)

@@ -1,5 +1,6 @@
 #include "cipher/cipher_state.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
@@ -9,13 +10,8 @@
 namespace tessaril {
 namespace {
 
-constexpr std::string_view label(Backend backend) noexcept
-{
-    return backend == Backend::AES256_GCM ? std::string_view("aes256gcm") : std::string_view("xchacha20poly1305");
-}
-
 constexpr std::size_t KEY_VALUE_BYTES = 16;
-constexpr std::size_t LONGEST_LABEL_BYTES = label(Backend::XCHACHA20_POLY1305).size();
+constexpr std::size_t LONGEST_LABEL_BYTES = std::ranges::max(Backends::KEY_LABELS, {}, &std::string_view::size).size();
 
 }  // namespace
 
@@ -28,7 +24,7 @@ DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
     for (std::size_t i = 0; i < KEY_VALUE_BYTES; ++i) {
         bytes[i] = static_cast<std::uint8_t>(key >> (8 * (KEY_VALUE_BYTES - 1 - i)));
     }
-    const std::string_view name = label(backend);
+    const std::string_view name = Backends::KEY_LABELS[backend_index(backend)];
     for (std::size_t i = 0; i < name.size(); ++i) bytes[KEY_VALUE_BYTES + i] = static_cast<std::uint8_t>(name[i]);
 
     // libsodium's SHA-256 neither allocates nor fails, so no path can yield
@@ -39,16 +35,20 @@ DerivedKey derive_aead_key(Backend backend, KeyValue key) noexcept
     return derived;
 }
 
+template <std::size_t Index>
+CipherState CipherState::make(KeyView key)
+{
+    return CipherState(Adapter(std::in_place_index<Index>, key));
+}
+
 CipherState CipherState::build(Backend backend, KeyValue key)
 {
+    // One constructor per backend, indexed by tag like the variant itself.
+    static constexpr auto MAKERS = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<CipherState (*)(KeyView), sizeof...(I)>{&make<I>...};
+    }(std::make_index_sequence<Backends::COUNT>{});
     const DerivedKey derived = derive_aead_key(backend, key);
-    switch (backend) {
-    case Backend::AES256_GCM:
-        return CipherState(Adapter(std::in_place_type<Aes256GcmContext>, derived.bytes()));
-    case Backend::XCHACHA20_POLY1305:
-        return CipherState(Adapter(std::in_place_type<XChaCha20Poly1305Context>, derived.bytes()));
-    }
-    std::unreachable();
+    return MAKERS[backend_index(backend)](derived.bytes());
 }
 
 void CipherState::seal(std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> aad,

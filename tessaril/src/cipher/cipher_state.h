@@ -3,14 +3,10 @@
 
 #include <cstdint>
 #include <span>
-#include <type_traits>
-#include <variant>
 
-#include "cipher/sizes.h"
-#include "cipher/aes256gcm/aes256gcm_context.h"
 #include "cipher/backend.h"
+#include "cipher/sizes.h"
 #include "core/secret.h"
-#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
 
 namespace tessaril {
 
@@ -46,11 +42,9 @@ public:
 
 private:
     // Indexed by the backend tag.
-    using Adapter = std::variant<Aes256GcmContext, XChaCha20Poly1305Context>;
-    template <Backend B>
-    using AdapterOf = std::variant_alternative_t<static_cast<std::size_t>(B), Adapter>;
-    static_assert(std::is_same_v<AdapterOf<Backend::AES256_GCM>, Aes256GcmContext> &&
-                  std::is_same_v<AdapterOf<Backend::XCHACHA20_POLY1305>, XChaCha20Poly1305Context>);
+    using Adapter = Backends::Adapter;
+    template <std::size_t Index>
+    static CipherState make(KeyView key);
     explicit CipherState(Adapter&& adapter) noexcept : adapter_(std::move(adapter)) {}
 
     Adapter adapter_;

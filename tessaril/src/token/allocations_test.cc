@@ -8,6 +8,7 @@
 #include "token/open.h"
 #include "token/seal.h"
 #include "testing/allocation_counter.h"
+#include "testing/backends.h"
 #include "testing/bytes.h"
 
 namespace tessaril {
@@ -56,10 +57,8 @@ TEST_P(Allocations, PerCallAreThoseOfTheDesign)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, Allocations, ::testing::Values(Backend::AES256_GCM, Backend::XCHACHA20_POLY1305),
-                         [](const ::testing::TestParamInfo<Backend>& backend) {
-                             return backend.param == Backend::AES256_GCM ? "Aes" : "XChaCha";
-                         });
+INSTANTIATE_TEST_SUITE_P(Backends, Allocations, ::testing::ValuesIn(Backends::ALL),
+                         [](const auto& test_info) { return testing::backend_name(test_info.param); });
 
 }  // namespace
 }  // namespace tessaril

@@ -22,14 +22,14 @@ void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, std::span<const std::uint8_t
 
 const EVP_CIPHER* aes_256_gcm()
 {
-    const EVP_CIPHER* cipher = library_cipher(LibraryCipher::AES_256_GCM);
+    const EVP_CIPHER* cipher = library_cipher(Backend::AES256_GCM);
     if (cipher == nullptr) throw InternalFault("AES-256-GCM is not available from the cryptographic library");
     return cipher;
 }
 
 const EVP_CIPHER* chacha20_poly1305() noexcept
 {
-    return library_cipher(LibraryCipher::CHACHA20_POLY1305);
+    return library_cipher(Backend::XCHACHA20_POLY1305);
 }
 
 CipherCtx keyed_context(const EVP_CIPHER* cipher, KeyView key, const std::uint8_t* nonce, int encrypt) noexcept

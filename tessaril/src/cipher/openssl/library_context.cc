@@ -10,11 +10,9 @@
 namespace tessaril {
 namespace {
 
-constexpr std::array<const char*, 2> CIPHER_NAMES = {"AES-256-GCM", "ChaCha20-Poly1305"};
-
 std::mutex fetch_lock;
 OSSL_LIB_CTX* engine_context = nullptr;  // guarded by fetch_lock; never freed
-std::array<std::atomic<EVP_CIPHER*>, CIPHER_NAMES.size()> fetched{};
+std::array<std::atomic<EVP_CIPHER*>, Backends::COUNT> fetched{};  // indexed by backend tag
 
 // The engine's context, made on first success. A context made with
 // OSSL_LIB_CTX_new reads no configuration unless asked to, and has no
@@ -40,9 +38,9 @@ OSSL_LIB_CTX* context_locked() noexcept
 
 }  // namespace
 
-const EVP_CIPHER* library_cipher(LibraryCipher which) noexcept
+const EVP_CIPHER* library_cipher(Backend backend) noexcept
 {
-    const auto index = static_cast<std::size_t>(which);
+    const std::size_t index = backend_index(backend);
     std::atomic<EVP_CIPHER*>& slot = fetched[index];
     if (EVP_CIPHER* cipher = slot.load(std::memory_order_acquire)) return cipher;
 
@@ -50,7 +48,7 @@ const EVP_CIPHER* library_cipher(LibraryCipher which) noexcept
     EVP_CIPHER* cipher = slot.load(std::memory_order_relaxed);
     if (cipher == nullptr) {
         OSSL_LIB_CTX* context = context_locked();
-        cipher = context == nullptr ? nullptr : EVP_CIPHER_fetch(context, CIPHER_NAMES[index], nullptr);
+        cipher = context == nullptr ? nullptr : EVP_CIPHER_fetch(context, Backends::OPENSSL_CIPHERS[index], nullptr);
         slot.store(cipher, std::memory_order_release);
     }
     return cipher;

@@ -4,18 +4,16 @@
 // libcrypto loaded can change or remove the algorithms the engine runs.
 #pragma once
 
-#include <cstdint>
-
 #include <openssl/evp.h>
+
+#include "cipher/backend.h"
 
 namespace tessaril {
 
-enum class LibraryCipher : std::uint8_t { AES_256_GCM, CHACHA20_POLY1305 };
-
-// The cipher |which| from the engine's library context. Fetched once per
+// The OpenSSL cipher that |backend|'s long path runs, from the engine's library context. Fetched once per
 // process and kept for its lifetime; safe to call from any thread. Null when
 // the library cannot provide it (no memory, or built without the cipher); a
 // failure is not remembered, so the next call tries again.
-[[nodiscard]] const EVP_CIPHER* library_cipher(LibraryCipher which) noexcept;
+[[nodiscard]] const EVP_CIPHER* library_cipher(Backend backend) noexcept;
 
 }  // namespace tessaril
