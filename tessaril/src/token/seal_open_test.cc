@@ -123,7 +123,7 @@ TEST_P(SealOpen, ExpiryBoundaries)
     EXPECT_TRUE(open_token(state, forever, DEFAULT_PURPOSE, ~std::uint64_t{0}).has_value());
 }
 
-TEST_P(SealOpen, OtherBackendAndOtherKeyAreRefused)
+TEST_P(SealOpen, OtherBackendFailsOnItsNonceSizeAndOtherKeyAsTampered)
 {
     const std::string token = seal("x");
     const Backend other = testing::other_backend(GetParam());

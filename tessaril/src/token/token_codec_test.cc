@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"TwoDotsOnly", "..", Backend::AES256_GCM, ErrorKind::InvalidToken},
         DecodeCase{"ThirdDot", kAesToken + ".x", Backend::AES256_GCM, ErrorKind::InvalidBase64},
         DecodeCase{"TrailingNewline", kAesToken + "\n", Backend::AES256_GCM, ErrorKind::InvalidBase64},
-        DecodeCase{"OtherBackend", kAesToken, Backend::XCHACHA20_POLY1305, ErrorKind::InvalidToken},
+        DecodeCase{"OtherBackendByItsNonceSize", kAesToken, Backend::XCHACHA20_POLY1305, ErrorKind::InvalidToken},
         // All fields are decoded before the nonce size is looked at.
         DecodeCase{"WrongNonceAndBadField3", field_of(5) + "." + field_of(17) + ".QR==", Backend::AES256_GCM,
                    ErrorKind::InvalidBase64},
