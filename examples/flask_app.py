@@ -41,9 +41,10 @@ CONFIRM_PURPOSE = "confirm-email"
 CONFIRM_LIFETIME = timedelta(hours=24)
 MAX_PLAINTEXT_BYTES = 16384
 
-# A token sealed under another key fails authentication; one sealed under the
-# other backend already fails on its nonce size. Both mean "try an older key".
-OTHER_KEY_FAILURES = frozenset({"the data has been modified", "invalid token"})
+# Base64url characters of a nonce: 12 bytes under AES-256-GCM, 24 under XChaCha20-Poly1305.
+NONCE_CHARS = {"AES256_GCM": 16, "XCHACHA20_POLY1305": 32}
+# What a key of the token's backend answers when another key of that backend sealed it.
+OTHER_KEY_FAILURE = "the data has been modified"
 
 
 @dataclass(frozen=True)
@@ -52,13 +53,19 @@ class Opened:
     by_newest_key: bool
 
 
+@dataclass(frozen=True)
+class Key:
+    box: Tessaril
+    nonce_chars: int
+
+
 class Keyring:
     """Seals with the newest of several keys and opens with any of them."""
 
-    def __init__(self, boxes: list[Tessaril]) -> None:
-        if not boxes:
+    def __init__(self, keys: list[Key]) -> None:
+        if not keys:
             raise ValueError("a keyring needs at least one key")
-        self.boxes = boxes
+        self.keys = keys
 
     @classmethod
     def parse(cls, entries: str) -> Keyring:
@@ -67,25 +74,36 @@ class Keyring:
         The error messages never repeat the key. The integers parsed here are
         ordinary Python objects and cannot be wiped from memory afterwards.
         """
-        boxes = []
+        keys = []
         for position, entry in enumerate(entries.replace(",", " ").split(), start=1):
             name, _, digits = entry.partition(":")
             if name not in BACKENDS or not (digits.isascii() and digits.isdigit()):
                 raise ValueError(f"key entry {position} is not BACKEND:DECIMAL_KEY with BACKEND one of {sorted(BACKENDS)}")
-            boxes.append(Tessaril(BACKENDS[name], key=int(digits)))
-        return cls(boxes)
+            keys.append(Key(Tessaril(BACKENDS[name], key=int(digits)), NONCE_CHARS[name]))
+        return cls(keys)
 
     def seal(self, plaintext: bytes, expires_at: int, purpose: str) -> str:
-        return self.boxes[0].encrypt(plaintext, expires_at=expires_at, purpose=purpose)
+        return self.keys[0].box.encrypt(plaintext, expires_at=expires_at, purpose=purpose)
 
     def open(self, token: str, purpose: str) -> Opened:
-        """Opens with each key in turn, newest first; raises the oldest key's ValueError when none opens it."""
-        for age, box in enumerate(self.boxes):
+        """Opens with the keys of the token's backend, newest first; raises the ValueError of the key that decided.
+
+        A key of the other backend would only say "invalid token" (the nonce
+        has the other size), which a key of the right backend also says for
+        an authentic but malformed context record: that one comes from the
+        key that sealed it and must end the search, so only keys whose nonce
+        size the token has are asked. A token whose nonce fits neither is
+        refused the same way by every key.
+        """
+        nonce_chars = len(token.partition(".")[0])
+        asked = [(age, key) for age, key in enumerate(self.keys) if key.nonce_chars == nonce_chars]
+        asked = asked or [(0, self.keys[0])]
+        for count, (age, key) in enumerate(asked, start=1):
             try:
-                return Opened(box.decrypt_for(token, purpose), by_newest_key=age == 0)
+                return Opened(key.box.decrypt_for(token, purpose), by_newest_key=age == 0)
             except ValueError as failure:
-                if str(failure) not in OTHER_KEY_FAILURES or box is self.boxes[-1]:
-                    raise  # the right key found it expired or minted for another purpose, or no key is left
+                if str(failure) != OTHER_KEY_FAILURE or count == len(asked):
+                    raise  # the right key refused it (expired, another purpose, malformed), or no key is left
         raise AssertionError("a keyring is never empty")
 
 
@@ -164,15 +182,21 @@ class SealedSessionInterface(SessionInterface):
             return
         if session.expires_at is None:
             session.expires_at = int(self.clock() + app.permanent_session_lifetime.total_seconds())
+        # The budget is counted on the session's own JSON, the figure a reader
+        # can compare with the README; the expiry beside it costs 33 bytes.
+        session_json = session_json_serializer.dumps(dict(session))
         plaintext = session_json_serializer.dumps({"expires_at": session.expires_at, "data": dict(session)}).encode()
         cookie = None
         if len(plaintext) <= MAX_PLAINTEXT_BYTES:
             token = self.keyring.seal(plaintext, session.expires_at, SESSION_PURPOSE)
             cookie = dump_cookie(name, token, expires=session.expires_at, max_size=0, **attributes)
         if cookie is None or len(cookie) > response.max_cookie_size:
+            # Flask finalises its error response with this same session: left
+            # as it is, it would be refused (and logged) a second time.
+            session.modified = session.sealed_by_older_key = False
             raise SessionTooLarge(
-                f"the session holds {len(plaintext)} bytes of JSON, too many for a cookie of at most "
-                f"{response.max_cookie_size} bytes; keep large data on the server"
+                f"session not stored: it holds {len(session_json.encode())} bytes of JSON, more than a cookie of "
+                f"at most {response.max_cookie_size} bytes carries; keep large data on the server"
             )
         response.headers.add("Set-Cookie", cookie)
         response.vary.add("Cookie")
