@@ -22,6 +22,7 @@ from tessarils import Backend, Tessaril
 BACKENDS = [Backend.AES256_GCM, Backend.XCHACHA20_POLY1305]
 LABELS = [b"aes256gcm", b"xchacha20poly1305"]  # indexed by int(backend)
 NONCE_BYTES = [12, 24]
+TOKEN_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_=."
 
 MISSING_KEY = "the key or key_env must be passed"
 INVALID_KEY_ENV = "the value of key_env is invalid"
