@@ -20,11 +20,9 @@ from __future__ import annotations
 
 import json
 import os
-import secrets
 import sys
 import time
 from collections.abc import Callable, Mapping
-from dataclasses import dataclass
 from datetime import timedelta
 from typing import Any, TypedDict
 
@@ -32,87 +30,12 @@ from flask import Flask, Request, Response, request, session, url_for
 from flask.sessions import SecureCookieSession, SessionInterface, session_json_serializer
 from werkzeug.http import dump_cookie
 
-from tessarils import Backend, Tessaril
+from sealed_keyring import KEYS_ENV, Keyring, new_key_entry
+from session_budget import MAX_PLAINTEXT_BYTES, SessionTooLarge
 
-KEYS_ENV = "APP_KEYS"
-BACKENDS = {"AES256_GCM": Backend.AES256_GCM, "XCHACHA20_POLY1305": Backend.XCHACHA20_POLY1305}
 SESSION_PURPOSE = "session"
 CONFIRM_PURPOSE = "confirm-email"
 CONFIRM_LIFETIME = timedelta(hours=24)
-MAX_PLAINTEXT_BYTES = 16384
-
-# Base64url characters of a nonce: 12 bytes under AES-256-GCM, 24 under XChaCha20-Poly1305.
-NONCE_CHARS = {"AES256_GCM": 16, "XCHACHA20_POLY1305": 32}
-# What a key of the token's backend answers when another key of that backend sealed it.
-OTHER_KEY_FAILURE = "the data has been modified"
-
-
-@dataclass(frozen=True)
-class Opened:
-    plaintext: bytes
-    by_newest_key: bool
-
-
-@dataclass(frozen=True)
-class Key:
-    box: Tessaril
-    nonce_chars: int
-
-
-class Keyring:
-    """Seals with the newest of several keys and opens with any of them."""
-
-    def __init__(self, keys: list[Key]) -> None:
-        if not keys:
-            raise ValueError("a keyring needs at least one key")
-        self.keys = keys
-
-    @classmethod
-    def parse(cls, entries: str) -> Keyring:
-        """Builds a keyring from "BACKEND:DECIMAL_KEY" entries separated by spaces or commas, newest first.
-
-        The error messages never repeat the key. The integers parsed here are
-        ordinary Python objects and cannot be wiped from memory afterwards.
-        """
-        keys = []
-        for position, entry in enumerate(entries.replace(",", " ").split(), start=1):
-            name, _, digits = entry.partition(":")
-            if name not in BACKENDS or not (digits.isascii() and digits.isdigit()):
-                raise ValueError(f"key entry {position} is not BACKEND:DECIMAL_KEY with BACKEND one of {sorted(BACKENDS)}")
-            keys.append(Key(Tessaril(BACKENDS[name], key=int(digits)), NONCE_CHARS[name]))
-        return cls(keys)
-
-    def seal(self, plaintext: bytes, expires_at: int, purpose: str) -> str:
-        return self.keys[0].box.encrypt(plaintext, expires_at=expires_at, purpose=purpose)
-
-    def open(self, token: str, purpose: str) -> Opened:
-        """Opens with the keys of the token's backend, newest first; raises the ValueError of the key that decided.
-
-        A key of the other backend would only say "invalid token" (the nonce
-        has the other size), which a key of the right backend also says for
-        an authentic but malformed context record: that one comes from the
-        key that sealed it and must end the search, so only keys whose nonce
-        size the token has are asked. A token whose nonce fits neither is
-        refused the same way by every key.
-        """
-        nonce_chars = len(token.partition(".")[0])
-        asked = [(age, key) for age, key in enumerate(self.keys) if key.nonce_chars == nonce_chars]
-        asked = asked or [(0, self.keys[0])]
-        for count, (age, key) in enumerate(asked, start=1):
-            try:
-                return Opened(key.box.decrypt_for(token, purpose), by_newest_key=age == 0)
-            except ValueError as failure:
-                if str(failure) != OTHER_KEY_FAILURE or count == len(asked):
-                    raise  # the right key refused it (expired, another purpose, malformed), or no key is left
-        raise AssertionError("a keyring is never empty")
-
-
-def new_key_entry(backend_name: str) -> str:
-    return f"{backend_name}:{secrets.randbits(128)}"
-
-
-class SessionTooLarge(RuntimeError):
-    """The session does not fit a cookie that browsers keep; they would drop it without a word."""
 
 
 class SealedSession(SecureCookieSession):
@@ -182,8 +105,7 @@ class SealedSessionInterface(SessionInterface):
             return
         if session.expires_at is None:
             session.expires_at = int(self.clock() + app.permanent_session_lifetime.total_seconds())
-        # The budget is counted on the session's own JSON, the figure a reader
-        # can compare with the README; the expiry beside it costs 33 bytes.
+        # The refusal counts the session's own JSON; the expiry beside it costs 33 bytes.
         session_json = session_json_serializer.dumps(dict(session))
         plaintext = session_json_serializer.dumps({"expires_at": session.expires_at, "data": dict(session)}).encode()
         cookie = None
@@ -194,10 +116,7 @@ class SealedSessionInterface(SessionInterface):
             # Flask finalises its error response with this same session: left
             # as it is, it would be refused (and logged) a second time.
             session.modified = session.sealed_by_older_key = False
-            raise SessionTooLarge(
-                f"session not stored: it holds {len(session_json.encode())} bytes of JSON, more than a cookie of "
-                f"at most {response.max_cookie_size} bytes carries; keep large data on the server"
-            )
+            raise SessionTooLarge(len(session_json.encode()), response.max_cookie_size)
         response.headers.add("Set-Cookie", cookie)
         response.vary.add("Cookie")
 
@@ -209,11 +128,7 @@ def text(body: str, status: int = 200) -> Response:
 
 def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) -> Flask:
     """Builds the application from key entries, by default those in the APP_KEYS environment variable."""
-    if keys is None:
-        if KEYS_ENV not in os.environ:
-            raise RuntimeError(f"set {KEYS_ENV} to one or more BACKEND:DECIMAL_KEY entries, newest first")
-        keys = os.environ[KEYS_ENV]
-    keyring = Keyring.parse(keys)
+    keyring = Keyring.from_environment() if keys is None else Keyring.parse(keys)
     app = Flask(__name__)
     app.config.update(
         PERMANENT_SESSION_LIFETIME=timedelta(hours=12),
