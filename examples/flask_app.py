@@ -138,6 +138,12 @@ def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) 
     )
     app.session_interface = SealedSessionInterface(keyring, clock)
 
+    @app.get("/login")
+    def login_form() -> Response:
+        return Response('<!doctype html><title>login</title><form method="post" action="/login">'
+                        '<label>user <input name="user" id="user"></label> <button id="submit">login</button></form>',
+                        mimetype="text/html")
+
     @app.post("/login")
     def login() -> Response:
         # A real application checks a password here.
@@ -158,6 +164,14 @@ def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) 
         if "user" not in session:
             return text("not signed in", 401)
         return text(f"hello, {session['user']}")
+
+    @app.route("/note", methods=["GET", "POST"])
+    def note() -> Response:
+        if "user" not in session:
+            return text("not signed in", 401)
+        if request.method == "POST":
+            session["note"] = request.form.get("note", "")
+        return text(f"the session holds {len(session_json_serializer.dumps(dict(session)).encode())} bytes of JSON")
 
     @app.post("/email")
     def request_confirmation() -> Response:
