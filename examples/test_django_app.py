@@ -1,6 +1,8 @@
 import json
 import logging
 import os
+import pathlib
+import re
 import time
 import urllib.parse
 
@@ -54,6 +56,18 @@ def reset_token(user="ada"):
 def refusals(caplog):
     # Django also logs every 4xx answer ("Unauthorized: /"); the reasons are the example's own.
     return [record.getMessage() for record in caplog.records if record.name.startswith("django_app")]
+
+
+def test_readme_settings_are_the_projects(monkeypatch, key):
+    readme = (pathlib.Path(__file__).parents[1] / "README.md").read_text(encoding="utf-8")
+    [snippet] = [s for s in re.findall(r"^```python\n(.*?)^```$", readme, re.DOTALL | re.MULTILINE) if "SESSION_ENGINE" in s]
+    monkeypatch.setenv("APP_KEYS", key)
+    pasted = {}
+    exec(snippet, pasted)
+    from django_app import settings
+
+    for name in (name for name in pasted if name.isupper()):
+        assert pasted[name] == (key if name == "SEALED_SESSION_KEYS" else getattr(settings, name)), name
 
 
 def test_login_signs_in_until_logout(key):
