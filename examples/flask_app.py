@@ -20,11 +20,9 @@ from __future__ import annotations
 
 import json
 import os
-import secrets
 import sys
 import time
 from collections.abc import Callable, Mapping
-from dataclasses import dataclass
 from datetime import timedelta
 from typing import Any, TypedDict
 
@@ -32,69 +30,12 @@ from flask import Flask, Request, Response, request, session, url_for
 from flask.sessions import SecureCookieSession, SessionInterface, session_json_serializer
 from werkzeug.http import dump_cookie
 
-from tessarils import Backend, Tessaril
+from sealed_keyring import KEYS_ENV, Keyring, new_key_entry
+from session_budget import MAX_PLAINTEXT_BYTES, SessionTooLarge
 
-KEYS_ENV = "APP_KEYS"
-BACKENDS = {"AES256_GCM": Backend.AES256_GCM, "XCHACHA20_POLY1305": Backend.XCHACHA20_POLY1305}
 SESSION_PURPOSE = "session"
 CONFIRM_PURPOSE = "confirm-email"
 CONFIRM_LIFETIME = timedelta(hours=24)
-MAX_PLAINTEXT_BYTES = 16384
-
-# A token sealed under another key fails authentication; one sealed under the
-# other backend already fails on its nonce size. Both mean "try an older key".
-OTHER_KEY_FAILURES = frozenset({"the data has been modified", "invalid token"})
-
-
-@dataclass(frozen=True)
-class Opened:
-    plaintext: bytes
-    by_newest_key: bool
-
-
-class Keyring:
-    """Seals with the newest of several keys and opens with any of them."""
-
-    def __init__(self, boxes: list[Tessaril]) -> None:
-        if not boxes:
-            raise ValueError("a keyring needs at least one key")
-        self.boxes = boxes
-
-    @classmethod
-    def parse(cls, entries: str) -> Keyring:
-        """Builds a keyring from "BACKEND:DECIMAL_KEY" entries separated by spaces or commas, newest first.
-
-        The error messages never repeat the key. The integers parsed here are
-        ordinary Python objects and cannot be wiped from memory afterwards.
-        """
-        boxes = []
-        for position, entry in enumerate(entries.replace(",", " ").split(), start=1):
-            name, _, digits = entry.partition(":")
-            if name not in BACKENDS or not (digits.isascii() and digits.isdigit()):
-                raise ValueError(f"key entry {position} is not BACKEND:DECIMAL_KEY with BACKEND one of {sorted(BACKENDS)}")
-            boxes.append(Tessaril(BACKENDS[name], key=int(digits)))
-        return cls(boxes)
-
-    def seal(self, plaintext: bytes, expires_at: int, purpose: str) -> str:
-        return self.boxes[0].encrypt(plaintext, expires_at=expires_at, purpose=purpose)
-
-    def open(self, token: str, purpose: str) -> Opened:
-        """Opens with each key in turn, newest first; raises the oldest key's ValueError when none opens it."""
-        for age, box in enumerate(self.boxes):
-            try:
-                return Opened(box.decrypt_for(token, purpose), by_newest_key=age == 0)
-            except ValueError as failure:
-                if str(failure) not in OTHER_KEY_FAILURES or box is self.boxes[-1]:
-                    raise  # the right key found it expired or minted for another purpose, or no key is left
-        raise AssertionError("a keyring is never empty")
-
-
-def new_key_entry(backend_name: str) -> str:
-    return f"{backend_name}:{secrets.randbits(128)}"
-
-
-class SessionTooLarge(RuntimeError):
-    """The session does not fit a cookie that browsers keep; they would drop it without a word."""
 
 
 class SealedSession(SecureCookieSession):
@@ -164,16 +105,18 @@ class SealedSessionInterface(SessionInterface):
             return
         if session.expires_at is None:
             session.expires_at = int(self.clock() + app.permanent_session_lifetime.total_seconds())
+        # The refusal counts the session's own JSON; the expiry beside it costs 33 bytes.
+        session_json = session_json_serializer.dumps(dict(session))
         plaintext = session_json_serializer.dumps({"expires_at": session.expires_at, "data": dict(session)}).encode()
         cookie = None
         if len(plaintext) <= MAX_PLAINTEXT_BYTES:
             token = self.keyring.seal(plaintext, session.expires_at, SESSION_PURPOSE)
             cookie = dump_cookie(name, token, expires=session.expires_at, max_size=0, **attributes)
         if cookie is None or len(cookie) > response.max_cookie_size:
-            raise SessionTooLarge(
-                f"the session holds {len(plaintext)} bytes of JSON, too many for a cookie of at most "
-                f"{response.max_cookie_size} bytes; keep large data on the server"
-            )
+            # Flask finalises its error response with this same session: left
+            # as it is, it would be refused (and logged) a second time.
+            session.modified = session.sealed_by_older_key = False
+            raise SessionTooLarge(len(session_json.encode()), response.max_cookie_size)
         response.headers.add("Set-Cookie", cookie)
         response.vary.add("Cookie")
 
@@ -185,11 +128,7 @@ def text(body: str, status: int = 200) -> Response:
 
 def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) -> Flask:
     """Builds the application from key entries, by default those in the APP_KEYS environment variable."""
-    if keys is None:
-        if KEYS_ENV not in os.environ:
-            raise RuntimeError(f"set {KEYS_ENV} to one or more BACKEND:DECIMAL_KEY entries, newest first")
-        keys = os.environ[KEYS_ENV]
-    keyring = Keyring.parse(keys)
+    keyring = Keyring.from_environment() if keys is None else Keyring.parse(keys)
     app = Flask(__name__)
     app.config.update(
         PERMANENT_SESSION_LIFETIME=timedelta(hours=12),
@@ -198,6 +137,12 @@ def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) 
         SESSION_COOKIE_SAMESITE="Lax",
     )
     app.session_interface = SealedSessionInterface(keyring, clock)
+
+    @app.get("/login")
+    def login_form() -> Response:
+        return Response('<!doctype html><title>login</title><form method="post" action="/login">'
+                        '<label>user <input name="user" id="user"></label> <button id="submit">login</button></form>',
+                        mimetype="text/html")
 
     @app.post("/login")
     def login() -> Response:
@@ -219,6 +164,14 @@ def create_app(keys: str | None = None, clock: Callable[[], float] = time.time) 
         if "user" not in session:
             return text("not signed in", 401)
         return text(f"hello, {session['user']}")
+
+    @app.route("/note", methods=["GET", "POST"])
+    def note() -> Response:
+        if "user" not in session:
+            return text("not signed in", 401)
+        if request.method == "POST":
+            session["note"] = request.form.get("note", "")
+        return text(f"the session holds {len(session_json_serializer.dumps(dict(session)).encode())} bytes of JSON")
 
     @app.post("/email")
     def request_confirmation() -> Response:

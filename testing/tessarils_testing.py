@@ -20,6 +20,8 @@ from typing import NamedTuple
 import tessarils
 from tessarils import Backend, Tessaril
 
+TOKEN_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_=."
+
 MISSING_KEY = "the key or key_env must be passed"
 INVALID_KEY_ENV = "the value of key_env is invalid"
 CONFLICTING_KEYS = "key and key_env were both provided \u2014 pass exactly one"

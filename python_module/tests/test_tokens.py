@@ -9,7 +9,11 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
+<<<<<<< HEAD
 from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, NONCE_BYTES, TAMPERED,
+=======
+from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, TAMPERED, TOKEN_ALPHABET,
+>>>>>>> docs-web
                                raises_message)
 
 SESSION_FIELD = "AQAAAAAAAAAAB3Nlc3Npb24="
@@ -114,6 +118,29 @@ def test_opening_refusals(box, mangle, message):
     error = raises_message(ValueError, message, box.decrypt, mangle(token))
     assert error.args == (message,) and not hasattr(error, "__notes__")
     assert box.decrypt(token) == b"some text"  # a failed call leaves the object usable
+
+
+def refusal(box, token):
+    try:
+        box.decrypt(token)
+    except ValueError as error:
+        return str(error)
+    return "opened"
+
+
+# What the README promises of an edited token: every change is refused, with
+# one of three messages depending on where it falls. Every replacement by a
+# token character, every cut and extension of up to eight characters.
+@pytest.mark.parametrize("payload", [b"user=ada", b"some text"], ids=["unpadded", "padded"])
+def test_every_edit_is_refused_with_one_of_three_messages(box, payload):
+    token = box.encrypt(payload)
+    replaced = {refusal(box, token[:i] + char + token[i + 1:])
+                for i in range(len(token)) for char in TOKEN_ALPHABET if char != token[i]}
+    assert replaced == {TAMPERED, INVALID_BASE64, INVALID_TOKEN}
+    cut = [refusal(box, token[:-count]) for count in range(1, 9)]
+    assert cut == [INVALID_BASE64] * 3 + [TAMPERED] + [INVALID_BASE64] * 3 + [TAMPERED]
+    extended = {refusal(box, token + "A" * count) for count in range(1, 9)}
+    assert extended == ({INVALID_BASE64} if token.endswith("=") else {INVALID_BASE64, TAMPERED})
 
 
 # A str of more than 32,768 code points cannot be a token in any encoding:
