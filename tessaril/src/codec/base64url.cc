@@ -1,6 +1,7 @@
 #include "codec/base64url.h"
 
 #include "codec/base64url_kernels.h"
+#include "codec/kernel_list.h"
 
 #ifdef TESSARILS_BASE64URL_X86
 #include "processor/x86_targets.h"
@@ -95,43 +96,42 @@ std::size_t decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_
 
 namespace base64url_detail {
 
-const Kernels SCALAR_KERNELS = {"scalar", encode_groups_scalar, decode_quanta_scalar};
+const Kernel SCALAR_KERNEL = {"scalar", encode_groups_scalar, decode_quanta_scalar};
 
-std::span<const Kernels* const> available_kernels() noexcept
+std::span<const Kernel* const> available_kernels() noexcept
 {
-    // Settled once per process from what the processor reports; read-only after.
-    static const auto kernels = [] {
-        struct List {
-            const Kernels* sets[3];
-            std::size_t count;
-        } list{{&SCALAR_KERNELS}, 1};
+    // Every kernel this build carries, the portable one first and the
+    // fastest last.
+    static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
+        {&SCALAR_KERNEL, codec::runs_anywhere},
 #ifdef TESSARILS_BASE64URL_X86
-        if (x86::runs_avx2()) list.sets[list.count++] = &AVX2_KERNELS;
-        if (x86::runs_avx512()) list.sets[list.count++] = &AVX512_KERNELS;
+        {&AVX2_KERNEL, x86::runs_avx2},
+        {&AVX512_KERNEL, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-        if (arm::runs_neon()) list.sets[list.count++] = &NEON_KERNELS;
+        {&NEON_KERNEL, arm::runs_neon},
 #endif
-        return list;
-    }();
-    return {kernels.sets, kernels.count};
+    });
+    // Settled once per process from what the processor reports; read-only after.
+    static const codec::RunnableKernels runnable(ENTRIES);
+    return runnable.span();
 }
 
-const Kernels& active_kernels() noexcept
+const Kernel& active_kernel() noexcept
 {
-    static const Kernels& active = *available_kernels().back();
+    static const Kernel& active = *available_kernels().back();
     return active;
 }
 
-void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept
+void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept
 {
     const std::size_t groups = in.size() / 3;
-    std::size_t done = kernels.encode(in.data(), groups, out);
+    std::size_t done = kernel.encode(in.data(), groups, out);
     done += encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
     if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(in.data() + 3 * groups, rest, out + 4 * groups);
 }
 
-std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field)
+std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field)
 {
     const std::size_t len = field.size();
     if (len % 4 != 0) return std::nullopt;
@@ -144,7 +144,7 @@ std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field
 
     std::uint32_t invalid = 0;
     const std::size_t full_quanta = len / 4 - (padding != 0);
-    std::size_t done = kernels.decode(field.data(), full_quanta, out.data(), invalid);
+    std::size_t done = kernel.decode(field.data(), full_quanta, out.data(), invalid);
     done += decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
 
     if (padding != 0) {
@@ -176,7 +176,7 @@ std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field
 
 void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
 {
-    base64url_detail::encode_into_with(base64url_detail::active_kernels(), in, out);
+    base64url_detail::encode_into_with(base64url_detail::active_kernel(), in, out);
 }
 
 std::string base64url_encode(std::span<const std::uint8_t> in)
@@ -191,7 +191,7 @@ std::string base64url_encode(std::span<const std::uint8_t> in)
 
 std::optional<Buffer> base64url_decode(std::string_view field)
 {
-    return base64url_detail::decode_with(base64url_detail::active_kernels(), field);
+    return base64url_detail::decode_with(base64url_detail::active_kernel(), field);
 }
 
 }  // namespace tessaril

@@ -1,5 +1,5 @@
-// The bulk loops of the base64url codec, one set per instruction set, chosen
-// once per process. Every set maps by arithmetic only (compares, masks and
+// The bulk loops of the base64url codec, one kernel per instruction set,
+// chosen once per process. Every kernel maps by arithmetic only (compares, masks and
 // adds; shuffles move bytes by fixed positions, never by data), so all of
 // them give identical output and identical accept/refuse decisions.
 #pragma once
@@ -14,7 +14,7 @@
 
 namespace tessaril::base64url_detail {
 
-struct Kernels {
+struct Kernel {
     const char* name;
 
     // Encodes whole 3-byte groups from the start of |in| (|groups| of them
@@ -29,19 +29,19 @@ struct Kernels {
 };
 
 // The portable loops, which every processor runs.
-extern const Kernels SCALAR_KERNELS;
+extern const Kernel SCALAR_KERNEL;
 
-// Every set this build carries and this processor runs, the portable one
+// Every kernel this build carries and this processor runs, the portable one
 // first and the fastest last.
-[[nodiscard]] std::span<const Kernels* const> available_kernels() noexcept;
+[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
 
-// The set the public functions use: the fastest available, fixed at first use.
-[[nodiscard]] const Kernels& active_kernels() noexcept;
+// The kernel the public functions use: the fastest available, fixed at first use.
+[[nodiscard]] const Kernel& active_kernel() noexcept;
 
-// base64url_encode_into and base64url_decode with an explicit set, so that
-// tests and benchmarks can hold the sets against each other.
-void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept;
-[[nodiscard]] std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field);
+// base64url_encode_into and base64url_decode with an explicit kernel, so
+// that tests and benchmarks can hold the kernels against each other.
+void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept;
+[[nodiscard]] std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field);
 
 // Offsets from a sextet to its character, for the vector loops: the first of
 // each run below is added to every value, the others where the value passes
@@ -54,13 +54,13 @@ constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_X86 1
-extern const Kernels AVX2_KERNELS;
-extern const Kernels AVX512_KERNELS;
+extern const Kernel AVX2_KERNEL;
+extern const Kernel AVX512_KERNEL;
 #endif
 
 #if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_NEON 1
-extern const Kernels NEON_KERNELS;
+extern const Kernel NEON_KERNEL;
 #endif
 
 }  // namespace tessaril::base64url_detail

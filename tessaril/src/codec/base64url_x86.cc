@@ -252,8 +252,8 @@ TESSARILS_AVX512 std::size_t decode_avx512(const char* in, std::size_t quanta, s
 
 }  // namespace
 
-const Kernels AVX2_KERNELS = {"avx2", encode_avx2, decode_avx2};
-const Kernels AVX512_KERNELS = {"avx512bw", encode_avx512, decode_avx512};
+const Kernel AVX2_KERNEL = {"avx2", encode_avx2, decode_avx2};
+const Kernel AVX512_KERNEL = {"avx512bw", encode_avx512, decode_avx512};
 
 }  // namespace tessaril::base64url_detail
 
