@@ -26,10 +26,20 @@ struct Kernel {
     // into 3 bytes each; returns how many it did. Any character outside the
     // alphabet sets bits in |invalid|; nothing branches on the characters.
     std::size_t (*decode)(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept;
+
+    // Fields with fewer whole groups (or quanta) than |short_below| go
+    // through |short_path| instead: shorter than the vector block loop
+    // takes, where its set-up costs more than the work. The choice follows
+    // the length, which is public.
+    std::size_t short_below;
+    const Kernel* short_path;
 };
 
-// The portable loops, which every processor runs.
+// The portable loops, which every processor runs: one character at a time,
+// the reference the others are held to, and eight at a time in a 64-bit
+// word.
 extern const Kernel SCALAR_KERNEL;
+extern const Kernel SWAR_KERNEL;
 
 // Every kernel this build carries and this processor runs, the portable one
 // first and the fastest last.
@@ -54,6 +64,7 @@ constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_X86 1
+extern const Kernel AVX2_SHORT_KERNEL;
 extern const Kernel AVX2_KERNEL;
 extern const Kernel AVX512_KERNEL;
 #endif
