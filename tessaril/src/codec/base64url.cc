@@ -139,8 +139,9 @@ const Kernel& for_length(const Kernel& kernel, std::size_t groups) noexcept
 void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept
 {
     const std::size_t groups = in.size() / 3;
-    std::size_t done = for_length(kernel, groups).encode(in.data(), groups, out);
-    done += encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
+    if (const std::size_t done = for_length(kernel, groups).encode(in.data(), groups, out); done != groups) {
+        encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
+    }
     if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(in.data() + 3 * groups, rest, out + 4 * groups);
 }
 
@@ -157,8 +158,10 @@ std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field)
 
     std::uint32_t invalid = 0;
     const std::size_t full_quanta = len / 4 - (padding != 0);
-    std::size_t done = for_length(kernel, full_quanta).decode(field.data(), full_quanta, out.data(), invalid);
-    done += decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
+    if (const std::size_t done = for_length(kernel, full_quanta).decode(field.data(), full_quanta, out.data(), invalid);
+        done != full_quanta) {
+        decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
+    }
 
     if (padding != 0) {
         // Last quantum: "xx==" or "xxx=", decoded with its '=' read as 'A'
