@@ -158,7 +158,8 @@ def measure(build: Path, top: int) -> dict[str, dict[str, object]]:
         env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "PYTHONHASHSEED": "0",
                "PYTHONPATH": str(build.resolve() / "python_module")}
         subprocess.run(["valgrind", "--tool=callgrind", "-q", "--dump-before=os_getppid*", "--dump-instr=no",
-                        "--compress-strings=no", "--compress-pos=no", f"--callgrind-out-file={out}", sys.executable, __file__, "--child"],
+                        "--compress-strings=no", "--compress-pos=no", f"--callgrind-out-file={out}",
+                        sys.executable, __file__, "--child"],
                        check=True, env=env)
         dumps = sorted(Path(work).glob("callgrind.out.*"), key=lambda p: int(p.suffix[1:]))
         expected = 1 + len(counts) + len(cases())

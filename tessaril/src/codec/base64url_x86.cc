@@ -87,8 +87,7 @@ TESSARILS_AVX2 inline void encode_short_avx2(const std::uint8_t* in, std::size_t
 // Whole rounds of 8 groups (24 bytes), each read as two 16-byte loads at +0
 // and +12: a round reads 28 bytes, so it needs 10 groups in hand. Returns
 // how many groups it did.
-TESSARILS_AVX2 inline std::size_t encode_blocks_avx2(const std::uint8_t* in, std::size_t groups,
-                                                                char* out) noexcept
+TESSARILS_AVX2 inline std::size_t encode_blocks_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
     std::size_t g = 0;
     for (; groups - g >= 10; g += 8) {
@@ -103,8 +102,7 @@ TESSARILS_AVX2 inline std::size_t encode_blocks_avx2(const std::uint8_t* in, std
 // The short path of the AVX2 kernel, for fields shorter than the blocks
 // take: short rounds alone, so that a nonce or a context pays for none of
 // the block loop's set-up.
-TESSARILS_AVX2 std::size_t encode_short_fields_avx2(const std::uint8_t* in, std::size_t groups,
-                                                                     char* out) noexcept
+TESSARILS_AVX2 std::size_t encode_short_fields_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
     for (std::size_t g = 0; g < groups; g += 8) {
         encode_short_avx2(in + 3 * g, groups - g < 8 ? groups - g : 8, out + 4 * g);
@@ -162,7 +160,7 @@ TESSARILS_AVX2 inline __m256i decode_round(__m256i c, __m256i& valid) noexcept
 // Whole rounds of 8 quanta (32 characters, 24 bytes); the 32-byte store
 // needs 11 quanta of output in hand. Returns how many quanta it did.
 TESSARILS_AVX2 inline std::size_t decode_blocks_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
-                                                                __m256i& valid) noexcept
+                                                     __m256i& valid) noexcept
 {
     __m256i still_valid = valid;  // in a register through the loop
     std::size_t q = 0;
@@ -179,7 +177,7 @@ TESSARILS_AVX2 inline std::size_t decode_blocks_avx2(const char* in, std::size_t
 // alone) and writing exactly their bytes: the whole 4-byte words through a
 // masked store, the last one to three bytes one by one.
 TESSARILS_AVX2 inline void decode_short_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
-                                                        __m256i& valid) noexcept
+                                             __m256i& valid) noexcept
 {
     const __m256i lanes = first_lanes(quanta);
     const __m256i c = _mm256_blendv_epi8(_mm256_set1_epi8('A'),
@@ -192,8 +190,10 @@ TESSARILS_AVX2 inline void decode_short_avx2(const char* in, std::size_t quanta,
     for (std::size_t k = 0; k < 3 * quanta % 4; ++k) out[4 * words + k] = static_cast<std::uint8_t>(last >> (8 * k));
 }
 
-TESSARILS_AVX2 std::size_t decode_short_fields_avx2(const char* in, std::size_t quanta,
-                                                                     std::uint8_t* out, std::uint32_t& invalid) noexcept
+// The short path of the AVX2 kernel on the decoding side (see
+// encode_short_fields_avx2).
+TESSARILS_AVX2 std::size_t decode_short_fields_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
+                                                    std::uint32_t& invalid) noexcept
 {
     __m256i valid = _mm256_set1_epi8(byte(-1));
     for (std::size_t q = 0; q < quanta; q += 8) {
