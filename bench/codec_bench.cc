@@ -22,7 +22,7 @@
 
 namespace {
 
-using tessaril::base64url_detail::Kernels;
+using tessaril::base64url_detail::Kernel;
 
 // Byte lengths of the fields; their encodings are 16, 24, 32, 356, 1,388,
 // 5,484 and 21,868 characters.
@@ -43,24 +43,24 @@ void rate(benchmark::State& state, std::size_t bytes)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
-void encode(benchmark::State& state, const Kernels* kernels, std::size_t size)
+void encode(benchmark::State& state, const Kernel* kernel, std::size_t size)
 {
     const auto bytes = random_bytes(size);
     std::string out(tessaril::base64url_encoded_size(bytes.size()), '\0');
     for (auto _ : state) {
-        tessaril::base64url_detail::encode_into_with(*kernels, bytes, out.data());
+        tessaril::base64url_detail::encode_into_with(*kernel, bytes, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     rate(state, bytes.size());
 }
 
-void decode(benchmark::State& state, const Kernels* kernels, std::size_t size)
+void decode(benchmark::State& state, const Kernel* kernel, std::size_t size)
 {
     const auto bytes = random_bytes(size);
     const std::string field = tessaril::base64url_encode(bytes);
     for (auto _ : state) {
-        auto decoded = tessaril::base64url_detail::decode_with(*kernels, field);
+        auto decoded = tessaril::base64url_detail::decode_with(*kernel, field);
         benchmark::DoNotOptimize(decoded);
     }
     rate(state, bytes.size());
@@ -114,12 +114,12 @@ void validate(benchmark::State& state, const tessaril::utf8_detail::Kernel* kern
 
 int main(int argc, char** argv)
 {
-    for (const Kernels* kernels : tessaril::base64url_detail::available_kernels()) {
+    for (const Kernel* kernel : tessaril::base64url_detail::available_kernels()) {
         for (std::size_t size : FIELD_BYTES) {
-            const std::string suffix = std::string(kernels->name) + "/chars:" +
+            const std::string suffix = std::string(kernel->name) + "/chars:" +
                                        std::to_string(tessaril::base64url_encoded_size(size));
-            benchmark::RegisterBenchmark("base64url_encode/" + suffix, encode, kernels, size);
-            benchmark::RegisterBenchmark("base64url_decode/" + suffix, decode, kernels, size);
+            benchmark::RegisterBenchmark("base64url_encode/" + suffix, encode, kernel, size);
+            benchmark::RegisterBenchmark("base64url_decode/" + suffix, decode, kernel, size);
         }
     }
     for (const auto* kernel : tessaril::utf8_detail::available_kernels()) {

@@ -8,6 +8,15 @@
 //
 // Probes marked "must flag" are deliberately leaky controls: if memcheck
 // does not report them, the check is blind and fails.
+//
+// What this cannot reach: valgrind does not run AVX-512, and its virtual
+// processor reports none, so the AVX-512 kernels of the base64url codec and
+// of UTF-8 validation are not in available_kernels() here and get no probe.
+// The engine tests (ctest --preset dev) and the fuzz stage (scripts/stage-fuzz)
+// hold them to the portable kernels on processors that have AVX-512; their
+// code maps with the same masks and fixed shuffles as the AVX2 kernels probed
+// here. scripts/check-code-paths fails the test run if a processor that
+// reports AVX-512 does not use them.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -23,17 +32,13 @@
 
 #include "cipher/aead.h"
 #include "codec/base64url.h"
+#include "codec/base64url_kernels.h"
 #include "core/buffer.h"
 #include "cipher/cipher_state.h"
 #include "core/secret.h"
 #include "codec/utf8.h"
 #include "codec/utf8_kernels.h"
 #include "testing/bytes.h"
-
-#if __has_include("codec/base64url_kernels.h")
-#include "codec/base64url_kernels.h"
-#define HAVE_KERNELS 1
-#endif
 
 namespace {
 
@@ -58,7 +63,11 @@ std::vector<std::uint8_t> random_bytes(std::size_t n)
     return tessaril::testing::random_bytes(rng, n);
 }
 
-// Lengths that reach every tail case and the wide kernels' block sizes.
+// Lengths that reach every tail case and the wide kernels' block sizes. All
+// of 0..100 bytes covers every length the short paths take: the vector
+// kernels' masked rounds for fields under a block (and for every field's
+// last groups), the word-at-a-time kernel's odd group, and the padded last
+// quantum each kernel shares.
 std::vector<std::size_t> lengths()
 {
     std::vector<std::size_t> n;
@@ -282,21 +291,19 @@ std::vector<Probe> probes()
         {"aead_seal of a secret plaintext under a secret key", probe_seal},
         {"is_valid_utf8 of secret text", probe_utf8},
     };
-#ifdef HAVE_KERNELS
-    for (const base64url_detail::Kernels* kernels : base64url_detail::available_kernels()) {
-        const std::string suffix = std::string(" (") + kernels->name + " kernels)";
-        list.push_back({"encode of secret bytes" + suffix, [kernels] {
-                            return encode_secret_bytes([kernels](std::span<const std::uint8_t> in, char* out) {
-                                base64url_detail::encode_into_with(*kernels, in, out);
+    for (const base64url_detail::Kernel* kernel : base64url_detail::available_kernels()) {
+        const std::string suffix = std::string(" (") + kernel->name + " kernel)";
+        list.push_back({"encode of secret bytes" + suffix, [kernel] {
+                            return encode_secret_bytes([kernel](std::span<const std::uint8_t> in, char* out) {
+                                base64url_detail::encode_into_with(*kernel, in, out);
                             });
                         }});
-        list.push_back({"decode of secret text" + suffix, [kernels] {
-                            return decode_secret_text([kernels](std::string_view text) {
-                                return base64url_detail::decode_with(*kernels, text);
+        list.push_back({"decode of secret text" + suffix, [kernel] {
+                            return decode_secret_text([kernel](std::string_view text) {
+                                return base64url_detail::decode_with(*kernel, text);
                             });
                         }});
     }
-#endif
     for (const utf8_detail::Kernel* kernel : utf8_detail::available_kernels()) {
         list.push_back({std::string("UTF-8 validation of secret text (") + kernel->name + " kernel)", [kernel] {
                             return validate_secret_text([kernel](std::span<const std::uint8_t> bytes) {

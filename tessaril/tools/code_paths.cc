@@ -10,7 +10,7 @@ int main()
 {
     const bool aes_precomputed = tessaril::Aes256GcmContext::path_available(tessaril::AeadPath::Short);
     std::printf("base64url kernel: %s; UTF-8 kernel: %s; AES-256-GCM: %s\n",
-                tessaril::base64url_detail::active_kernels().name, tessaril::utf8_detail::active_kernel().name,
+                tessaril::base64url_detail::active_kernel().name, tessaril::utf8_detail::active_kernel().name,
                 aes_precomputed ? "libsodium precomputed for short messages, OpenSSL for long" : "OpenSSL only");
     return 0;
 }

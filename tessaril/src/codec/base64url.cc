@@ -1,6 +1,10 @@
 #include "codec/base64url.h"
 
+#include <cstring>
+
 #include "codec/base64url_kernels.h"
+#include "codec/base64url_word.h"
+#include "codec/kernel_list.h"
 
 #ifdef TESSARILS_BASE64URL_X86
 #include "processor/x86_targets.h"
@@ -54,14 +58,16 @@ constexpr std::uint32_t decode_sextet(char ch, std::int32_t& valid) noexcept
                                       (dash & 62) | (underscore & 63));
 }
 
+// The last one or two bytes of a field, and their padding.
 void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept
 {
-    const std::uint32_t b0 = in[0];
-    const std::uint32_t b1 = rest == 2 ? in[1] : 0;
-    out[0] = encode_sextet(b0 >> 2);
-    out[1] = encode_sextet((b0 << 4) | (b1 >> 4));
-    out[2] = rest == 2 ? encode_sextet(b1 << 2) : '=';
-    out[3] = '=';
+    using namespace base64url_detail::word;
+    const std::uint64_t bits = (std::uint64_t{in[0]} << 40) | (rest == 2 ? std::uint64_t{in[1]} << 32 : 0);
+    // '=' where the padding sits, which the length fixes.
+    const std::uint64_t padding = rest == 2 ? 0xFF000000 : 0xFFFF0000;
+    const std::uint64_t chars = (encode_word(bits) & ~padding) | ('=' * ONES & padding);
+    const std::uint64_t in_order = from_memory_order(chars);
+    std::memcpy(out, &in_order, 4);
 }
 
 std::size_t encode_groups_scalar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
@@ -95,43 +101,51 @@ std::size_t decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_
 
 namespace base64url_detail {
 
-const Kernels SCALAR_KERNELS = {"scalar", encode_groups_scalar, decode_quanta_scalar};
+const Kernel SCALAR_KERNEL = {"scalar", encode_groups_scalar, decode_quanta_scalar, 0, nullptr};
 
-std::span<const Kernels* const> available_kernels() noexcept
+std::span<const Kernel* const> available_kernels() noexcept
 {
-    // Settled once per process from what the processor reports; read-only after.
-    static const auto kernels = [] {
-        struct List {
-            const Kernels* sets[3];
-            std::size_t count;
-        } list{{&SCALAR_KERNELS}, 1};
+    // Every kernel this build carries, the portable one first and the
+    // fastest last.
+    static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
+        {&SCALAR_KERNEL, codec::runs_anywhere},
+        {&SWAR_KERNEL, codec::runs_anywhere},
 #ifdef TESSARILS_BASE64URL_X86
-        if (x86::runs_avx2()) list.sets[list.count++] = &AVX2_KERNELS;
-        if (x86::runs_avx512()) list.sets[list.count++] = &AVX512_KERNELS;
+        {&AVX2_SHORT_KERNEL, x86::runs_avx2},
+        {&AVX2_KERNEL, x86::runs_avx2},
+        {&AVX512_KERNEL, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-        if (arm::runs_neon()) list.sets[list.count++] = &NEON_KERNELS;
+        {&NEON_KERNEL, arm::runs_neon},
 #endif
-        return list;
-    }();
-    return {kernels.sets, kernels.count};
+    });
+    // Settled once per process from what the processor reports; read-only after.
+    static const codec::RunnableKernels runnable(ENTRIES);
+    return runnable.span();
 }
 
-const Kernels& active_kernels() noexcept
+const Kernel& active_kernel() noexcept
 {
-    static const Kernels& active = *available_kernels().back();
+    static const Kernel& active = *available_kernels().back();
     return active;
 }
 
-void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept
+// |kernel|, or its short path for a field of |groups| whole groups.
+const Kernel& for_length(const Kernel& kernel, std::size_t groups) noexcept
+{
+    return groups < kernel.short_below ? *kernel.short_path : kernel;
+}
+
+void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept
 {
     const std::size_t groups = in.size() / 3;
-    std::size_t done = kernels.encode(in.data(), groups, out);
-    done += encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
+    if (const std::size_t done = for_length(kernel, groups).encode(in.data(), groups, out); done != groups) {
+        encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
+    }
     if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(in.data() + 3 * groups, rest, out + 4 * groups);
 }
 
-std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field)
+std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field)
 {
     const std::size_t len = field.size();
     if (len % 4 != 0) return std::nullopt;
@@ -144,29 +158,29 @@ std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field
 
     std::uint32_t invalid = 0;
     const std::size_t full_quanta = len / 4 - (padding != 0);
-    std::size_t done = kernels.decode(field.data(), full_quanta, out.data(), invalid);
-    done += decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
+    if (const std::size_t done = for_length(kernel, full_quanta).decode(field.data(), full_quanta, out.data(), invalid);
+        done != full_quanta) {
+        decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
+    }
 
     if (padding != 0) {
-        // Last quantum: "xx==" or "xxx=". Any '=' left among its data
-        // characters fails the alphabet test.
-        const char* in = field.data() + 4 * full_quanta;
+        // Last quantum: "xx==" or "xxx=", decoded with its '=' read as 'A'
+        // (sextet 0) and the rest of the word filled out with 'A'. Any '='
+        // left among its data characters fails the alphabet test.
+        using namespace word;
+        std::uint64_t chars = 0;
+        std::memcpy(&chars, field.data() + 4 * full_quanta, 4);
+        const std::uint64_t padded = padding == 1 ? 0xFF000000 : 0xFFFF0000;
+        chars = (from_memory_order(chars) & ~padded) | ('A' * ONES & (padded | ~std::uint64_t{0xFFFFFFFF}));
+        std::uint64_t bad = 0;
+        const std::uint64_t bits = decode_word(chars, bad);
         std::uint8_t* o = out.data() + 3 * full_quanta;
-        std::int32_t valid = -1;
-        const std::uint32_t w = (decode_sextet(in[0], valid) << 18) | (decode_sextet(in[1], valid) << 12) |
-                                (padding == 1 ? decode_sextet(in[2], valid) << 6 : 0);
-        const std::size_t rest = 3 - padding;
-        std::uint8_t tail[2] = {static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 8)};
-        for (std::size_t k = 0; k < rest; ++k) o[k] = tail[k];
-
-        // Canonical form: re-encoding the tail must give back all four
-        // characters, which rejects stray low bits (QR== for QQ==).
-        char again[4];
-        encode_tail(tail, rest, again);
-        std::int32_t diff = 0;
-        for (std::size_t k = 0; k < 4; ++k) diff |= static_cast<unsigned char>(again[k] ^ in[k]);
-        valid &= ~gt_mask(diff, 0);
-        invalid |= ~static_cast<std::uint32_t>(valid);
+        o[0] = static_cast<std::uint8_t>(bits >> 40);
+        if (padding == 1) o[1] = static_cast<std::uint8_t>(bits >> 32);
+        // Canonical form: the bits the padding stands for are zero, which
+        // rejects stray low bits (QR== for QQ==).
+        bad |= bits & (padding == 1 ? 0xFF000000 : 0xFFFF000000);
+        invalid |= static_cast<std::uint32_t>(bad | bad >> 32);
     }
     if (invalid != 0) return std::nullopt;
     return out;
@@ -176,7 +190,7 @@ std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field
 
 void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
 {
-    base64url_detail::encode_into_with(base64url_detail::active_kernels(), in, out);
+    base64url_detail::encode_into_with(base64url_detail::active_kernel(), in, out);
 }
 
 std::string base64url_encode(std::span<const std::uint8_t> in)
@@ -191,7 +205,7 @@ std::string base64url_encode(std::span<const std::uint8_t> in)
 
 std::optional<Buffer> base64url_decode(std::string_view field)
 {
-    return base64url_detail::decode_with(base64url_detail::active_kernels(), field);
+    return base64url_detail::decode_with(base64url_detail::active_kernel(), field);
 }
 
 }  // namespace tessaril

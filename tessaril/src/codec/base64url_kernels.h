@@ -1,5 +1,5 @@
-// The bulk loops of the base64url codec, one set per instruction set, chosen
-// once per process. Every set maps by arithmetic only (compares, masks and
+// The bulk loops of the base64url codec, one kernel per instruction set,
+// chosen once per process. Every kernel maps by arithmetic only (compares, masks and
 // adds; shuffles move bytes by fixed positions, never by data), so all of
 // them give identical output and identical accept/refuse decisions.
 #pragma once
@@ -14,7 +14,7 @@
 
 namespace tessaril::base64url_detail {
 
-struct Kernels {
+struct Kernel {
     const char* name;
 
     // Encodes whole 3-byte groups from the start of |in| (|groups| of them
@@ -26,22 +26,32 @@ struct Kernels {
     // into 3 bytes each; returns how many it did. Any character outside the
     // alphabet sets bits in |invalid|; nothing branches on the characters.
     std::size_t (*decode)(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept;
+
+    // Fields with fewer whole groups (or quanta) than |short_below| go
+    // through |short_path| instead: shorter than the vector block loop
+    // takes, where its set-up costs more than the work. The choice follows
+    // the length, which is public.
+    std::size_t short_below;
+    const Kernel* short_path;
 };
 
-// The portable loops, which every processor runs.
-extern const Kernels SCALAR_KERNELS;
+// The portable loops, which every processor runs: one character at a time,
+// the reference the others are held to, and eight at a time in a 64-bit
+// word.
+extern const Kernel SCALAR_KERNEL;
+extern const Kernel SWAR_KERNEL;
 
-// Every set this build carries and this processor runs, the portable one
+// Every kernel this build carries and this processor runs, the portable one
 // first and the fastest last.
-[[nodiscard]] std::span<const Kernels* const> available_kernels() noexcept;
+[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
 
-// The set the public functions use: the fastest available, fixed at first use.
-[[nodiscard]] const Kernels& active_kernels() noexcept;
+// The kernel the public functions use: the fastest available, fixed at first use.
+[[nodiscard]] const Kernel& active_kernel() noexcept;
 
-// base64url_encode_into and base64url_decode with an explicit set, so that
-// tests and benchmarks can hold the sets against each other.
-void encode_into_with(const Kernels& kernels, std::span<const std::uint8_t> in, char* out) noexcept;
-[[nodiscard]] std::optional<Buffer> decode_with(const Kernels& kernels, std::string_view field);
+// base64url_encode_into and base64url_decode with an explicit kernel, so
+// that tests and benchmarks can hold the kernels against each other.
+void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept;
+[[nodiscard]] std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field);
 
 // Offsets from a sextet to its character, for the vector loops: the first of
 // each run below is added to every value, the others where the value passes
@@ -54,13 +64,14 @@ constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_X86 1
-extern const Kernels AVX2_KERNELS;
-extern const Kernels AVX512_KERNELS;
+extern const Kernel AVX2_SHORT_KERNEL;
+extern const Kernel AVX2_KERNEL;
+extern const Kernel AVX512_KERNEL;
 #endif
 
 #if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_NEON 1
-extern const Kernels NEON_KERNELS;
+extern const Kernel NEON_KERNEL;
 #endif
 
 }  // namespace tessaril::base64url_detail

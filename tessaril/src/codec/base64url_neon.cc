@@ -131,7 +131,7 @@ std::size_t decode_neon(const char* in, std::size_t quanta, std::uint8_t* out, s
 
 }  // namespace
 
-const Kernels NEON_KERNELS = {"neon", encode_neon, decode_neon};
+const Kernel NEON_KERNEL = {"neon", encode_neon, decode_neon, 0, nullptr};
 
 }  // namespace tessaril::base64url_detail
 

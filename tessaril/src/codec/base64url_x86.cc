@@ -11,8 +11,6 @@
 
 #ifdef TESSARILS_BASE64URL_X86
 
-#include <cstring>
-
 #include <immintrin.h>
 
 #include "processor/x86_targets.h"
@@ -55,10 +53,42 @@ TESSARILS_AVX2 inline __m256i encode_round(__m128i first, __m128i second) noexce
     return sextets_to_chars(split_sextets(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1)));
 }
 
-TESSARILS_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+// All ones in the first |count| of the eight 32-bit lanes, count <= 8: the
+// mask of the masked loads and stores below, which touch no byte outside it.
+TESSARILS_AVX2 inline __m256i first_lanes(std::size_t count) noexcept
 {
-    // 8 groups (24 bytes) per round, read as two 16-byte loads at +0 and +12:
-    // a round reads 28 bytes, so it needs 10 groups in hand.
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(count)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// The |count| bytes at |p|, count < 4, in the low bytes of a word.
+inline std::uint32_t load_bytes(const std::uint8_t* p, std::size_t count) noexcept
+{
+    std::uint32_t word = 0;
+    for (std::size_t k = 0; k < count; ++k) word |= std::uint32_t{p[k]} << (8 * k);
+    return word;
+}
+
+// Encodes |groups| <= 8 groups with no copy: the whole 4-byte words come
+// in through a masked load, the last one to three bytes one by one, and the
+// characters, one 4-byte word per group, go out through a masked store.
+TESSARILS_AVX2 inline void encode_short_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+{
+    const std::size_t words = 3 * groups / 4;
+    __m256i bytes = _mm256_maskload_epi32(reinterpret_cast<const int*>(in), first_lanes(words));
+    const auto rest = static_cast<int>(load_bytes(in + 4 * words, 3 * groups % 4));
+    bytes = _mm256_or_si256(bytes, _mm256_and_si256(_mm256_set1_epi32(rest),
+                                                    _mm256_cmpeq_epi32(_mm256_set1_epi32(static_cast<int>(words)),
+                                                                       _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7))));
+    // Bytes 12..23 to the upper lane, as encode_round's two loads would put them.
+    bytes = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(groups), sextets_to_chars(split_sextets(bytes)));
+}
+
+// Whole rounds of 8 groups (24 bytes), each read as two 16-byte loads at +0
+// and +12: a round reads 28 bytes, so it needs 10 groups in hand. Returns
+// how many groups it did.
+TESSARILS_AVX2 inline std::size_t encode_blocks_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+{
     std::size_t g = 0;
     for (; groups - g >= 10; g += 8) {
         const std::uint8_t* p = in + 3 * g;
@@ -66,20 +96,26 @@ TESSARILS_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t group
                             encode_round(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12))));
     }
-    // The last groups go through a round on a copy, so that short fields
-    // (nonces, contexts) get the same code as long ones.
-    while (g < groups) {
-        const std::size_t n = groups - g < 8 ? groups - g : 8;
-        alignas(32) std::uint8_t bytes[32] = {};
-        alignas(32) char chars[32];
-        std::memcpy(bytes, in + 3 * g, 3 * n);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chars),
-                           encode_round(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)),
-                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12))));
-        std::memcpy(out + 4 * g, chars, 4 * n);
-        g += n;
-    }
     return g;
+}
+
+// The short path of the AVX2 kernel, for fields shorter than the blocks
+// take: short rounds alone, so that a nonce or a context pays for none of
+// the block loop's set-up.
+TESSARILS_AVX2 std::size_t encode_short_fields_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+{
+    for (std::size_t g = 0; g < groups; g += 8) {
+        encode_short_avx2(in + 3 * g, groups - g < 8 ? groups - g : 8, out + 4 * g);
+    }
+    return groups;
+}
+
+TESSARILS_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+{
+    std::size_t g = encode_blocks_avx2(in, groups, out);
+    // The last groups in rounds that read and write exactly their bytes.
+    for (; g < groups; g += 8) encode_short_avx2(in + 3 * g, groups - g < 8 ? groups - g : 8, out + 4 * g);
+    return groups;
 }
 
 // All ones where lo <= c <= hi; bytes of 0x80 and above read as negative and
@@ -121,32 +157,61 @@ TESSARILS_AVX2 inline __m256i decode_round(__m256i c, __m256i& valid) noexcept
     return join_sextets(_mm256_add_epi8(c, delta));
 }
 
-TESSARILS_AVX2 std::size_t decode_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
-                                       std::uint32_t& invalid) noexcept
+// Whole rounds of 8 quanta (32 characters, 24 bytes); the 32-byte store
+// needs 11 quanta of output in hand. Returns how many quanta it did.
+TESSARILS_AVX2 inline std::size_t decode_blocks_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
+                                                     __m256i& valid) noexcept
 {
-    // 8 quanta (32 characters, 24 bytes) per round; the 32-byte store needs
-    // 11 quanta of output in hand.
-    __m256i valid = _mm256_set1_epi8(byte(-1));
+    __m256i still_valid = valid;  // in a register through the loop
     std::size_t q = 0;
     for (; quanta - q >= 11; q += 8) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 4 * q));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * q), decode_round(c, valid));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * q), decode_round(c, still_valid));
     }
-    // The last quanta go through a round on a copy filled out with 'A',
-    // which is in the alphabet and so leaves |valid| alone.
-    while (q < quanta) {
-        const std::size_t n = quanta - q < 8 ? quanta - q : 8;
-        alignas(32) char chars[32];
-        alignas(32) std::uint8_t bytes[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chars), _mm256_set1_epi8('A'));
-        std::memcpy(chars, in + 4 * q, 4 * n);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(bytes),
-                           decode_round(_mm256_load_si256(reinterpret_cast<const __m256i*>(chars)), valid));
-        std::memcpy(out + 3 * q, bytes, 3 * n);
-        q += n;
+    valid = still_valid;
+    return q;
+}
+
+// Decodes |quanta| <= 8 quanta reading exactly their characters (the other
+// lanes filled out with 'A', which is in the alphabet and so leaves |valid|
+// alone) and writing exactly their bytes: the whole 4-byte words through a
+// masked store, the last one to three bytes one by one.
+TESSARILS_AVX2 inline void decode_short_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
+                                             __m256i& valid) noexcept
+{
+    const __m256i lanes = first_lanes(quanta);
+    const __m256i c = _mm256_blendv_epi8(_mm256_set1_epi8('A'),
+                                         _mm256_maskload_epi32(reinterpret_cast<const int*>(in), lanes), lanes);
+    const __m256i bytes = decode_round(c, valid);
+    const std::size_t words = 3 * quanta / 4;
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(words), bytes);
+    const auto last = static_cast<std::uint32_t>(
+        _mm256_cvtsi256_si32(_mm256_permutevar8x32_epi32(bytes, _mm256_set1_epi32(static_cast<int>(words)))));
+    for (std::size_t k = 0; k < 3 * quanta % 4; ++k) out[4 * words + k] = static_cast<std::uint8_t>(last >> (8 * k));
+}
+
+// The short path of the AVX2 kernel on the decoding side (see
+// encode_short_fields_avx2).
+TESSARILS_AVX2 std::size_t decode_short_fields_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
+                                                    std::uint32_t& invalid) noexcept
+{
+    __m256i valid = _mm256_set1_epi8(byte(-1));
+    for (std::size_t q = 0; q < quanta; q += 8) {
+        decode_short_avx2(in + 4 * q, quanta - q < 8 ? quanta - q : 8, out + 3 * q, valid);
     }
     invalid |= ~static_cast<std::uint32_t>(_mm256_movemask_epi8(valid));
-    return q;
+    return quanta;
+}
+
+TESSARILS_AVX2 std::size_t decode_avx2(const char* in, std::size_t quanta, std::uint8_t* out,
+                                       std::uint32_t& invalid) noexcept
+{
+    __m256i valid = _mm256_set1_epi8(byte(-1));
+    std::size_t q = decode_blocks_avx2(in, quanta, out, valid);
+    // The last quanta in rounds that read and write exactly their bytes.
+    for (; q < quanta; q += 8) decode_short_avx2(in + 4 * q, quanta - q < 8 ? quanta - q : 8, out + 3 * q, valid);
+    invalid |= ~static_cast<std::uint32_t>(_mm256_movemask_epi8(valid));
+    return quanta;
 }
 
 TESSARILS_AVX512 inline __m512i step_where_above(__m512i c, __m512i x, int bound, int step) noexcept
@@ -252,8 +317,11 @@ TESSARILS_AVX512 std::size_t decode_avx512(const char* in, std::size_t quanta, s
 
 }  // namespace
 
-const Kernels AVX2_KERNELS = {"avx2", encode_avx2, decode_avx2};
-const Kernels AVX512_KERNELS = {"avx512bw", encode_avx512, decode_avx512};
+// Fields of fewer than 10 groups (30 bytes) or 11 quanta (44 characters)
+// never reach the AVX2 block loops; they go through its short path.
+const Kernel AVX2_SHORT_KERNEL = {"avx2_short", encode_short_fields_avx2, decode_short_fields_avx2, 0, nullptr};
+const Kernel AVX2_KERNEL = {"avx2", encode_avx2, decode_avx2, 11, &AVX2_SHORT_KERNEL};
+const Kernel AVX512_KERNEL = {"avx512bw", encode_avx512, decode_avx512, 0, nullptr};
 
 }  // namespace tessaril::base64url_detail
 

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "codec/kernel_list.h"
 #include "codec/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_X86
@@ -94,22 +95,21 @@ const Kernel SCALAR_KERNEL = {"scalar", is_valid_scalar};
 
 std::span<const Kernel* const> available_kernels() noexcept
 {
-    // Settled once per process from what the processor reports; read-only after.
-    static const auto kernels = [] {
-        struct List {
-            const Kernel* kernels[3];
-            std::size_t count;
-        } list{{&SCALAR_KERNEL}, 1};
+    // Every kernel this build carries, the portable one first and the
+    // fastest last.
+    static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
+        {&SCALAR_KERNEL, codec::runs_anywhere},
 #ifdef TESSARILS_UTF8_X86
-        if (x86::runs_avx2()) list.kernels[list.count++] = &AVX2_KERNEL;
-        if (x86::runs_avx512()) list.kernels[list.count++] = &AVX512_KERNEL;
+        {&AVX2_KERNEL, x86::runs_avx2},
+        {&AVX512_KERNEL, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_UTF8_NEON
-        if (arm::runs_neon()) list.kernels[list.count++] = &NEON_KERNEL;
+        {&NEON_KERNEL, arm::runs_neon},
 #endif
-        return list;
-    }();
-    return {kernels.kernels, kernels.count};
+    });
+    // Settled once per process from what the processor reports; read-only after.
+    static const codec::RunnableKernels runnable(ENTRIES);
+    return runnable.span();
 }
 
 const Kernel& active_kernel() noexcept
