@@ -9,11 +9,8 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-<<<<<<< HEAD
 from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, NONCE_BYTES, TAMPERED,
-=======
-from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, TAMPERED, TOKEN_ALPHABET,
->>>>>>> docs-web
+                               TOKEN_ALPHABET,
                                raises_message)
 
 SESSION_FIELD = "AQAAAAAAAAAAB3Nlc3Npb24="
