@@ -50,6 +50,13 @@ inline uint8x16_t block_faults(uint8x16_t now, uint8x16_t before) noexcept
     return vorrq_u8(veorq_u8(continuation, due), vorrq_u8(never, narrowed));
 }
 
+// Whether no block had a fault and the text did not end inside a sequence:
+// a block of zeros after |last| fails any sequence that |last| cuts short.
+inline bool verdict(uint8x16_t error, uint8x16_t last) noexcept
+{
+    return vmaxvq_u8(vorrq_u8(error, block_faults(splat(0), last))) == 0;
+}
+
 bool is_valid_neon(const std::uint8_t* data, std::size_t size) noexcept
 {
     uint8x16_t error = splat(0);
@@ -60,20 +67,19 @@ bool is_valid_neon(const std::uint8_t* data, std::size_t size) noexcept
         error = vorrq_u8(error, block_faults(now, before));
         before = now;
     }
+    const std::size_t rest = size - i;
+    if (rest == 0) return verdict(error, before);
     // The last bytes go through a block on a copy filled out with zeros
-    // (ASCII), then a block of zeros, so that a sequence cut short by the
-    // end of the text fails as one cut short by ASCII; the copy holds text,
-    // so it is wiped.
-    if (const std::size_t rest = size - i; rest != 0) {
-        std::uint8_t tail[16] = {};
-        std::memcpy(tail, data + i, rest);
-        const uint8x16_t now = vld1q_u8(tail);
-        error = vorrq_u8(error, block_faults(now, before));
-        before = now;
-        secure_wipe(tail);
-    }
-    error = vorrq_u8(error, block_faults(splat(0), before));
-    return vmaxvq_u8(error) == 0;
+    // (ASCII), which a sequence cut short then fails against. The copy holds
+    // text, so it is wiped; the verdict is settled first, since the wipe is
+    // a call across which the compiler would otherwise keep the block in an
+    // unwiped stack slot.
+    std::uint8_t tail[16] = {};
+    std::memcpy(tail, data + i, rest);
+    const uint8x16_t now = vld1q_u8(tail);
+    const bool valid = verdict(vorrq_u8(error, block_faults(now, before)), now);
+    secure_wipe(tail);
+    return valid;
 }
 
 }  // namespace

@@ -72,6 +72,13 @@ TESSARILS_AVX2 inline __m256i ends_inside(__m256i last) noexcept
     return _mm256_subs_epu8(last, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limits.data())));
 }
 
+// Whether no block had a fault and the text did not end inside a sequence.
+TESSARILS_AVX2 inline bool verdict(__m256i error, __m256i last) noexcept
+{
+    error = _mm256_or_si256(error, ends_inside(last));
+    return _mm256_testz_si256(error, error) != 0;
+}
+
 TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) noexcept
 {
     const Avx2Tables t{table(FIRST_HIGH), table(FIRST_LOW), table(SECOND_HIGH)};
@@ -83,19 +90,19 @@ TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) no
         error = _mm256_or_si256(error, block_faults(t, in, before));
         before = in;
     }
-    if (const std::size_t rest = size - i; rest != 0) {
-        // The last bytes go through a block on a copy filled out with zeros
-        // (ASCII), which a sequence cut short then fails against; the copy
-        // holds text, so it is wiped.
-        alignas(32) std::uint8_t tail[32] = {};
-        std::memcpy(tail, data + i, rest);
-        const __m256i in = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
-        error = _mm256_or_si256(error, block_faults(t, in, before));
-        before = in;
-        secure_wipe(tail);
-    }
-    error = _mm256_or_si256(error, ends_inside(before));
-    return _mm256_testz_si256(error, error) != 0;
+    const std::size_t rest = size - i;
+    if (rest == 0) return verdict(error, before);
+    // The last bytes go through a block on a copy filled out with zeros
+    // (ASCII), which a sequence cut short then fails against. The copy holds
+    // text, so it is wiped; the verdict is settled first, since the wipe is
+    // a call across which the compiler would otherwise keep the block, and
+    // the faults found so far, in an unwiped stack slot.
+    alignas(32) std::uint8_t tail[32] = {};
+    std::memcpy(tail, data + i, rest);
+    const __m256i in = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+    const bool valid = verdict(_mm256_or_si256(error, block_faults(t, in, before)), in);
+    secure_wipe(tail);
+    return valid;
 }
 
 // ---- AVX-512: 64 bytes per block -------------------------------------------
