@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cipher/decimal_key.h"
 #include "platform/platform.h"
 #include "owned.h"
 
@@ -110,27 +111,13 @@ bool convert_key(PyObject* key, KeyValue& out) noexcept
     return export_layout_is_readable() ? read_exported(integer.get(), out) : read_native_bytes(integer.get(), out);
 }
 
-tessaril::Result<KeyValue> parse_decimal_key(std::string_view text) noexcept
-{
-    const auto invalid = std::unexpected(ErrorKind::InvalidKeyEnv);
-    if (text.starts_with('+')) text.remove_prefix(1);
-    if (text.empty()) return invalid;
-    KeyValue value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return invalid;
-        if (__builtin_mul_overflow(value, KeyValue{10}, &value)) return invalid;
-        if (__builtin_add_overflow(value, static_cast<KeyValue>(c - '0'), &value)) return invalid;
-    }
-    return value;
-}
-
 tessaril::Result<KeyValue> key_from_environment(std::string_view name)
 {
     // The value's text is wiped at the end of this scope, before the cipher
     // state is built from the parsed number.
     const std::optional<tessaril::SecretText> text = tessaril::platform::read_environment(name);
     if (!text) return std::unexpected(ErrorKind::InvalidKeyEnv);
-    return parse_decimal_key(text->view());
+    return tessaril::parse_decimal_key(text->view());
 }
 
 tessaril::Result<KeyValue> choose_key(std::optional<KeyValue> key, std::optional<std::string_view> key_env)

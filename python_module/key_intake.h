@@ -16,12 +16,9 @@ namespace binding {
 // OverflowError (2**128 or more) set.
 [[nodiscard]] bool convert_key(PyObject* key, tessaril::KeyValue& out) noexcept;
 
-// Parses strict unsigned decimal text: one optional leading '+', then only
-// ASCII digits, at most 2**128 - 1; anything else is InvalidKeyEnv.
-[[nodiscard]] tessaril::Result<tessaril::KeyValue> parse_decimal_key(std::string_view text) noexcept;
-
-// Reads the environment variable |name| once and parses it; every failure
-// (absent, unusable name, not Unicode, not a valid number) is InvalidKeyEnv.
+// Reads the environment variable |name| once and parses it as decimal text
+// (tessaril::parse_decimal_key); every failure (absent, unusable name, not
+// Unicode, not a valid number) is InvalidKeyEnv.
 [[nodiscard]] tessaril::Result<tessaril::KeyValue> key_from_environment(std::string_view name);
 
 // The key from exactly one source: |key| as converted, or the number in the

@@ -16,6 +16,7 @@
 #include "key_intake.h"
 #include "cipher/cipher_state.h"
 #include "core/internal_fault.h"
+#include "core/secret.h"
 #include "token/open.h"
 #include "token/seal.h"
 #include "codec/utf8.h"
@@ -100,10 +101,14 @@ PyObject* token_to_python(const std::string& token) noexcept
     return text != nullptr ? text : result_creation_failed("could not create the token str");
 }
 
-PyObject* plaintext_to_python(const tessaril::Buffer& plaintext) noexcept
+// The engine's copy of the plaintext is wiped once the bytes object holds
+// it, or could not be made: the bytes object cannot be wiped, but the
+// engine's copy would otherwise stay in freed memory as a second one.
+PyObject* plaintext_to_python(tessaril::Buffer& plaintext) noexcept
 {
     PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(plaintext.data()),
                                                 static_cast<Py_ssize_t>(plaintext.size()));
+    tessaril::secure_wipe(plaintext.span());
     return bytes != nullptr ? bytes : result_creation_failed("could not create the plaintext bytes");
 }
 

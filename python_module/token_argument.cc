@@ -53,11 +53,13 @@ std::optional<Run> first_surrogate_run(PyObject* text) noexcept
     }
 }
 
+// Raised as the interpreter's strict error handler raises it, so that it is
+// chained to the exception being handled, if any, as a converted token's is.
 bool raise_surrogates(PyObject* text, const Run& run) noexcept
 {
-    Owned error(PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", text, run.first, run.second,
-                                      "surrogates not allowed"));
-    if (error) PyErr_SetRaisedException(error.release());
+    const Owned error(PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", text, run.first,
+                                            run.second, "surrogates not allowed"));
+    if (error) PyErr_SetObject(PyExceptionInstance_Class(error.get()), error.get());
     return false;
 }
 

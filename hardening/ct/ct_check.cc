@@ -35,6 +35,7 @@
 #include "codec/base64url_kernels.h"
 #include "core/buffer.h"
 #include "cipher/cipher_state.h"
+#include "cipher/decimal_key.h"
 #include "core/secret.h"
 #include "codec/utf8.h"
 #include "codec/utf8_kernels.h"
@@ -118,6 +119,84 @@ Expectation probe_control_lookup()
     return AT_LEAST_ONE;
 }
 
+// Decimal key text parsed the plain way: it stops at the first non-digit
+// and tests each step for overflow, so its path follows the key's digits.
+[[gnu::noinline]] Result<KeyValue> control_branchy_decimal(std::string_view text)
+{
+    if (text.starts_with('+')) text.remove_prefix(1);
+    if (text.empty()) return std::unexpected(ErrorKind::InvalidKeyEnv);
+    KeyValue value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::unexpected(ErrorKind::InvalidKeyEnv);
+        if (__builtin_mul_overflow(value, KeyValue{10}, &value)) return std::unexpected(ErrorKind::InvalidKeyEnv);
+        if (__builtin_add_overflow(value, static_cast<KeyValue>(c - '0'), &value)) {
+            return std::unexpected(ErrorKind::InvalidKeyEnv);
+        }
+    }
+    return value;
+}
+
+std::string decimal(KeyValue value)
+{
+    std::string text;
+    do {
+        text.insert(text.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return text;
+}
+
+// Key texts of every kind: random keys of every width, with a '+' and
+// leading zeros, the largest key and the smallest too large, and texts
+// that break the rules at the start, the middle and the end.
+std::vector<std::string> key_texts()
+{
+    const KeyValue largest = ~KeyValue{0};
+    std::vector<std::string> texts = {
+        "0", "+0", "7", "+", "++1", "-1", " 1", "1 ", "1/", ":1", "0x2A", decimal(largest),
+        "+" + decimal(largest), std::string(60, '0') + decimal(largest), "340282366920938463463374607431768211456",
+        decimal(largest) + "0", std::string(45, '9'),
+    };
+    for (unsigned bits = 1; bits <= 128; bits += 9) {
+        const KeyValue key = ((KeyValue{rng()} << 64) | rng()) >> (128 - bits);
+        texts.push_back(decimal(key));
+        texts.push_back("+" + decimal(key));
+        texts.push_back("00" + decimal(key));
+        std::string broken = decimal(key);
+        broken[broken.size() / 2] = static_cast<char>("/:a+"[bits % 4]);
+        texts.push_back(broken);
+    }
+    return texts;
+}
+
+// Parses secret key texts, checked against the plain parse run on the same
+// text in public. The one thing the parse may reveal is its verdict: one
+// reported branch per call with secret text. A branch on a digit, an early
+// exit or an overflow test would add reports.
+template <class Parse>
+Expectation parse_secret_key_text(Parse parse)
+{
+    unsigned verdicts = 0;
+    for (std::string text : key_texts()) {
+        const Result<KeyValue> expected = control_branchy_decimal(text);
+        secret(text.data(), text.size());
+        Result<KeyValue> got = parse(std::string_view(text));
+        declassify(&got, 1);
+        ++verdicts;
+        if (got != expected) {
+            std::fprintf(stderr, "decimal key parse of a %zu-character secret text is wrong\n", text.size());
+            return std::nullopt;
+        }
+    }
+    return verdicts;
+}
+
+Expectation probe_control_decimal()
+{
+    const Expectation verdicts = parse_secret_key_text(control_branchy_decimal);
+    return verdicts ? Expectation(AT_LEAST_ONE) : std::nullopt;
+}
+
 // ---- the engine's routines ------------------------------------------------
 
 template <class Encode>
@@ -178,6 +257,11 @@ Expectation probe_encode()
 Expectation probe_decode()
 {
     return decode_secret_text([](std::string_view text) { return base64url_decode(text); });
+}
+
+Expectation probe_decimal_key()
+{
+    return parse_secret_key_text(parse_decimal_key);
 }
 
 Expectation probe_wipe()
@@ -284,9 +368,11 @@ std::vector<Probe> probes()
     std::vector<Probe> list = {
         {"control: early-exit comparison", probe_control_branch},
         {"control: table lookup", probe_control_lookup},
+        {"control: decimal parse with early exits", probe_control_decimal},
         {"base64url_encode_into of secret bytes", probe_encode},
         {"base64url_decode of secret text", probe_decode},
         {"secure_wipe of secret bytes", probe_wipe},
+        {"parse_decimal_key of secret key text", probe_decimal_key},
         {"key derivation and cipher state from a secret key", probe_cipher_state},
         {"aead_seal of a secret plaintext under a secret key", probe_seal},
         {"is_valid_utf8 of secret text", probe_utf8},

@@ -106,12 +106,20 @@ LONG_SURROGATES = ["\u00e9" * 32768 + "\ud800\udfff" + "x", "\U0001f600" * 40000
     ],
 )
 def test_lone_surrogates(call, text, param):
-    with pytest.raises(UnicodeEncodeError) as conversion:
-        text.encode()
-    with pytest.raises(UnicodeEncodeError) as info:
-        call(text)
+    # Raised while another exception is handled, the error is chained to it
+    # as the conversion's is, whichever way the token was tested.
+    handled = LookupError("handled")
+    try:
+        raise handled
+    except LookupError:
+        with pytest.raises(UnicodeEncodeError) as conversion:
+            text.encode()
+        with pytest.raises(UnicodeEncodeError) as info:
+            call(text)
     got, expected = info.value, conversion.value
     assert (str(got), got.args[2:], got.object is text) == (str(expected), expected.args[2:], True)
+    chaining = [(e.__context__, e.__cause__, e.__suppress_context__) for e in (got, expected)]
+    assert chaining == [(handled, None, False)] * 2
     assert got.__notes__ == [f"while processing '{param}'"]
 
 

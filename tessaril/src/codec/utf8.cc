@@ -44,7 +44,8 @@ constexpr std::uint64_t equal_to(std::uint64_t bytes, unsigned value) noexcept
 // stand exactly where a lead one, two or three bytes back calls for one;
 // C0, C1 and F5..FF never occur; after E0, ED, F0 and F4 the second byte's
 // range is narrowed (no overlong forms, surrogates or code points above
-// U+10FFFF).
+// U+10FFFF). Only the top bits are kept: the others still hold bits of the
+// text, and the running fault word may be spilled to the stack.
 constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noexcept
 {
     const std::uint64_t prev1 = (now << 8) | (before >> 56);
@@ -54,16 +55,26 @@ constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noe
     const std::uint64_t due = at_least(prev1, 0xC0) | at_least(prev2, 0xE0) | at_least(prev3, 0xF0);
     const std::uint64_t from_a0 = at_least(now, 0xA0);
     const std::uint64_t from_90 = at_least(now, 0x90);
-    return (continuation ^ due) | at_least(now, 0xF5) | (at_least(now, 0xC0) & ~at_least(now, 0xC2)) |
-           (equal_to(prev1, 0xE0) & ~from_a0) | (equal_to(prev1, 0xED) & from_a0) |
-           (equal_to(prev1, 0xF0) & ~from_90) | (equal_to(prev1, 0xF4) & from_90);
+    return ((continuation ^ due) | at_least(now, 0xF5) | (at_least(now, 0xC0) & ~at_least(now, 0xC2)) |
+            (equal_to(prev1, 0xE0) & ~from_a0) | (equal_to(prev1, 0xED) & from_a0) |
+            (equal_to(prev1, 0xF0) & ~from_90) | (equal_to(prev1, 0xF4) & from_90)) &
+           TOP_BITS;
 }
 
-std::uint64_t load_word(const std::uint8_t* bytes, std::size_t count) noexcept
+std::uint64_t load_word(const std::uint8_t* bytes) noexcept
+{
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    return word;
+}
+
+// The last |count| (< 8) bytes, filled out with zeros (ASCII), assembled in
+// a register: a copy through memory would leave text in a stack word.
+std::uint64_t load_tail(const std::uint8_t* bytes, std::size_t count) noexcept
 {
     std::uint64_t word = 0;
-    std::memcpy(&word, bytes, count);
-    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    for (std::size_t k = 0; k < count; ++k) word |= std::uint64_t{bytes[k]} << (8 * k);
     return word;
 }
 
@@ -73,20 +84,16 @@ bool is_valid_scalar(const std::uint8_t* data, std::size_t size) noexcept
     std::uint64_t before = 0;  // ASCII before the text
     std::size_t i = 0;
     for (; size - i >= 8; i += 8) {
-        const std::uint64_t now = load_word(data + i, 8);
+        const std::uint64_t now = load_word(data + i);
         error |= word_faults(now, before);
         before = now;
     }
-    // The last bytes filled out with zeros (ASCII), then a word of zeros, so
-    // that a sequence cut short by the end of the text fails as one cut
-    // short by ASCII.
-    if (const std::size_t rest = size - i; rest != 0) {
-        const std::uint64_t now = load_word(data + i, rest);
-        error |= word_faults(now, before);
-        before = now;
-    }
-    error |= word_faults(0, before);
-    return (error & TOP_BITS) == 0;
+    // The last bytes filled out with zeros, then a word of zeros, so that a
+    // sequence cut short by the end of the text fails as one cut short by
+    // ASCII.
+    const std::uint64_t last = load_tail(data + i, size - i);
+    error |= word_faults(last, before) | word_faults(0, last);
+    return error == 0;
 }
 
 }  // namespace

@@ -52,28 +52,31 @@ inline uint8x16_t block_faults(uint8x16_t now, uint8x16_t before) noexcept
 
 bool is_valid_neon(const std::uint8_t* data, std::size_t size) noexcept
 {
+    // The bytes after the last full block go through a block of their own,
+    // on a copy filled out with zeros (ASCII), then a block of zeros, so that
+    // a sequence cut short by the end of the text fails as one cut short by
+    // ASCII. The copy holds text, so it is wiped. No text may be held in a
+    // register across a call, or the compiler keeps it in a stack slot that
+    // nothing clears: the copy is made before the first block, read only
+    // after the last (the compiler would otherwise read it early and spill
+    // it in the loop), and wiped after the verdict.
+    const std::size_t full = size - size % 16;
+    std::uint8_t tail[16] = {};
+    if (full != size) std::memcpy(tail, data + full, size - full);
     uint8x16_t error = splat(0);
     uint8x16_t before = splat(0);  // ASCII before the text
-    std::size_t i = 0;
-    for (; size - i >= 16; i += 16) {
+    for (std::size_t i = 0; i < full; i += 16) {
         const uint8x16_t now = vld1q_u8(data + i);
         error = vorrq_u8(error, block_faults(now, before));
         before = now;
     }
-    // The last bytes go through a block on a copy filled out with zeros
-    // (ASCII), then a block of zeros, so that a sequence cut short by the
-    // end of the text fails as one cut short by ASCII; the copy holds text,
-    // so it is wiped.
-    if (const std::size_t rest = size - i; rest != 0) {
-        std::uint8_t tail[16] = {};
-        std::memcpy(tail, data + i, rest);
-        const uint8x16_t now = vld1q_u8(tail);
-        error = vorrq_u8(error, block_faults(now, before));
-        before = now;
-        secure_wipe(tail);
-    }
-    error = vorrq_u8(error, block_faults(splat(0), before));
-    return vmaxvq_u8(error) == 0;
+    asm volatile("" ::: "memory");  // the copy is read here, not earlier
+    const uint8x16_t last = vld1q_u8(tail);
+    error = vorrq_u8(error, vorrq_u8(block_faults(last, before), block_faults(splat(0), last)));
+    const bool valid = vmaxvq_u8(error) == 0;
+    asm volatile("" : : "r"(valid) : "memory");  // the verdict is settled before the wipe
+    secure_wipe(tail);
+    return valid;
 }
 
 }  // namespace

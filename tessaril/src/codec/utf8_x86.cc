@@ -74,28 +74,32 @@ TESSARILS_AVX2 inline __m256i ends_inside(__m256i last) noexcept
 
 TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) noexcept
 {
+    // The bytes after the last full block go through a block of their own,
+    // on a copy filled out with zeros (ASCII), which a sequence cut short by
+    // the end of the text then fails against; with no bytes left, a block
+    // of zeros does just that. The copy holds text, so it is wiped. No text
+    // may be held in a register across a call, or the compiler keeps it in a
+    // stack slot that nothing clears: the copy is made before the first
+    // block, read only after the last (the compiler would otherwise read it
+    // early and spill it in the loop), and wiped after the verdict.
+    const std::size_t full = size - size % 32;
+    alignas(32) std::uint8_t tail[32] = {};
+    if (full != size) std::memcpy(tail, data + full, size - full);
     const Avx2Tables t{table(FIRST_HIGH), table(FIRST_LOW), table(SECOND_HIGH)};
     __m256i error = _mm256_setzero_si256();
     __m256i before = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; size - i >= 32; i += 32) {
+    for (std::size_t i = 0; i < full; i += 32) {
         const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
         error = _mm256_or_si256(error, block_faults(t, in, before));
         before = in;
     }
-    if (const std::size_t rest = size - i; rest != 0) {
-        // The last bytes go through a block on a copy filled out with zeros
-        // (ASCII), which a sequence cut short then fails against; the copy
-        // holds text, so it is wiped.
-        alignas(32) std::uint8_t tail[32] = {};
-        std::memcpy(tail, data + i, rest);
-        const __m256i in = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
-        error = _mm256_or_si256(error, block_faults(t, in, before));
-        before = in;
-        secure_wipe(tail);
-    }
-    error = _mm256_or_si256(error, ends_inside(before));
-    return _mm256_testz_si256(error, error) != 0;
+    asm volatile("" ::: "memory");  // the copy is read here, not earlier
+    const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+    error = _mm256_or_si256(error, _mm256_or_si256(block_faults(t, last, before), ends_inside(last)));
+    const bool valid = _mm256_testz_si256(error, error) != 0;
+    asm volatile("" : : "r"(valid) : "memory");  // the verdict is settled before the wipe
+    secure_wipe(tail);
+    return valid;
 }
 
 // ---- AVX-512: 64 bytes per block -------------------------------------------
