@@ -28,6 +28,13 @@ bool name_can_be_looked_up(std::string_view name) noexcept
 
 }  // namespace
 
+std::uint64_t unix_seconds_from_filetime(std::uint64_t ticks) noexcept
+{
+    constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+    if (ticks < kEpochTicks) return std::numeric_limits<std::uint64_t>::max();
+    return (ticks - kEpochTicks) / 10000000ULL;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -57,10 +64,7 @@ std::uint64_t unix_now() noexcept
 {
     FILETIME ft;
     GetSystemTimePreciseAsFileTime(&ft);
-    const std::uint64_t ticks = (std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-    constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
-    if (ticks < kEpochTicks) return std::numeric_limits<std::uint64_t>::max();
-    return (ticks - kEpochTicks) / 10000000ULL;
+    return unix_seconds_from_filetime((std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime);
 }
 
 std::optional<SecretText> read_environment(std::string_view name)
