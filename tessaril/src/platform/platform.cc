@@ -28,6 +28,13 @@ bool name_can_be_looked_up(std::string_view name) noexcept
 
 }  // namespace
 
+std::uint64_t unix_seconds_from_filetime(std::uint64_t ticks) noexcept
+{
+    constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+    if (ticks < kEpochTicks) return std::numeric_limits<std::uint64_t>::max();
+    return (ticks - kEpochTicks) / 10000000ULL;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -57,10 +64,7 @@ std::uint64_t unix_now() noexcept
 {
     FILETIME ft;
     GetSystemTimePreciseAsFileTime(&ft);
-    const std::uint64_t ticks = (std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-    constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
-    if (ticks < kEpochTicks) return std::numeric_limits<std::uint64_t>::max();
-    return (ticks - kEpochTicks) / 10000000ULL;
+    return unix_seconds_from_filetime((std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime);
 }
 
 std::optional<SecretText> read_environment(std::string_view name)
@@ -73,17 +77,22 @@ std::optional<SecretText> read_environment(std::string_view name)
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
                         wide_name.data(), wide_name_len);
 
-    SetLastError(ERROR_SUCCESS);
-    DWORD needed = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
-    if (needed == 0) {
-        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-        return SecretText(0);  // present and empty
-    }
+    // The size asked for counts the terminator, so a present variable,
+    // empty or not, needs at least 1.
+    const DWORD needed = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (needed == 0) return std::nullopt;
     // The UTF-16 copy of the value is as secret as the value.
     SecretText wide(std::size_t{needed} * sizeof(wchar_t));
     auto* value = reinterpret_cast<wchar_t*>(wide.span().data());
+    // The count read leaves the terminator out: 0 is an empty value, unless
+    // the variable went away in between, which only the last error tells.
+    SetLastError(ERROR_SUCCESS);
     const DWORD written = GetEnvironmentVariableW(wide_name.c_str(), value, needed);
-    if (written == 0 || written >= needed) return std::nullopt;  // changed under us
+    if (written >= needed) return std::nullopt;  // grown under us
+    if (written == 0) {
+        if (GetLastError() != ERROR_SUCCESS) return std::nullopt;
+        return SecretText(0);
+    }
 
     // WC_ERR_INVALID_CHARS refuses unpaired surrogates instead of replacing them.
     const int utf8_len = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value, static_cast<int>(written), nullptr,

@@ -19,6 +19,10 @@ namespace tessaril::platform {
 // clock reads before 1970.
 [[nodiscard]] std::uint64_t unix_now() noexcept;
 
+// Whole Unix seconds, rounded down, of a Windows FILETIME reading |ticks|
+// (100 ns intervals since 1601-01-01 UTC); 2^64 - 1 for one before 1970.
+[[nodiscard]] std::uint64_t unix_seconds_from_filetime(std::uint64_t ticks) noexcept;
+
 // Value of the environment variable |name| as UTF-8, or nullopt when it is
 // absent, the name cannot be looked up (empty, NUL or '='), or the value is
 // not valid Unicode. The value may be a key: it is returned as SecretText,

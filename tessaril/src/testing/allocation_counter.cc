@@ -49,11 +49,21 @@ std::uint64_t FreedBlockWatch::blocks_holding_marker() const noexcept
 
 namespace {
 
+// The bytes a malloc block can hold, which may exceed what was asked for.
+std::size_t usable_size(void* p) noexcept
+{
+#ifdef _WIN32
+    return _msize(p);
+#else
+    return malloc_usable_size(p);
+#endif
+}
+
 void release(void* p) noexcept
 {
     if (p != nullptr && !watched_marker.empty()) {
         const auto* block = static_cast<const std::uint8_t*>(p);
-        const std::span<const std::uint8_t> bytes(block, malloc_usable_size(p));
+        const std::span<const std::uint8_t> bytes(block, usable_size(p));
         if (!std::ranges::search(bytes, watched_marker).empty()) ++blocks_holding_marker;
     }
     std::free(p);
