@@ -114,14 +114,14 @@ void wipe_only(benchmark::State& state, std::size_t size)
 int main(int argc, char** argv)
 {
     for (Backend backend : tessaril::Backends::ALL) {
+        const std::string name(tessaril::Backends::KEY_LABELS[tessaril::backend_index(backend)]);
         for (std::size_t size : SIZES) {
-            const std::string suffix =
-                std::string(tessaril::Backends::KEY_LABELS[tessaril::backend_index(backend)]) + "/bytes:" + std::to_string(size);
+            const std::string suffix = name + "/bytes:" + std::to_string(size);
             benchmark::RegisterBenchmark("seal_token/" + suffix, seal, backend, size);
             benchmark::RegisterBenchmark("open_token/" + suffix, open, backend, size);
         }
         // What wiping the engine's copy of an opened plaintext adds, at the largest size.
-        const std::string largest = std::string(name) + "/bytes:" + std::to_string(SIZES[2]);
+        const std::string largest = name + "/bytes:" + std::to_string(SIZES[2]);
         benchmark::RegisterBenchmark("open_hand_over/" + largest, open_and_hand_over, backend, SIZES[2], false);
         benchmark::RegisterBenchmark("open_hand_over_wipe/" + largest, open_and_hand_over, backend, SIZES[2], true);
     }
