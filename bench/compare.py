@@ -208,6 +208,11 @@ def json_tokens(implementations) -> dict[str, int]:
     }
 
 
+def cell(microseconds: float) -> str:
+    """A column of the time table: three decimals, or whole numbers where they would not fit."""
+    return f"{microseconds:11.3f}" if microseconds < 10_000 else f"{microseconds:11,.0f}"
+
+
 def render(implementations, results, lengths) -> tuple[str, list[dict[str, object]]]:
     lines = []
     names = [i.name for i in implementations]
@@ -221,7 +226,7 @@ def render(implementations, results, lengths) -> tuple[str, list[dict[str, objec
             if implementation.unavailable:
                 lines.append(f"{implementation.name:{width}}{implementation.unavailable}")
                 continue
-            row = "".join(f"{results[(implementation.name, operation, size)]:11.3f}" for size in SIZES)
+            row = "".join(cell(results[(implementation.name, operation, size)]) for size in SIZES)
             lines.append(f"{implementation.name:{width}}{row}")
 
     ours_names = [i.name for i in implementations if i.kind == OURS and i.setup]

@@ -23,6 +23,9 @@ matplotlib.use("svg")
 import matplotlib.pyplot as plt  # noqa: E402  (after choosing the backend)
 
 SIZES = ["5 B", "40 B JSON", "1 KiB", "16 KiB"]
+# Bars above this are cut off and labelled: pybranca takes seconds at 16 KiB,
+# which would squash every other bar into the bottom of the log scale.
+CEILING = 2000.0
 OPERATIONS = ["seal", "open"]
 OUR_COLOURS = ["#c0392b", "#e67e22"]
 PEER_COLOURS = [
@@ -56,8 +59,14 @@ def draw(document: dict, when: datetime.date, out: str) -> None:
     for ax, operation in zip(axes, OPERATIONS):
         for i, name in enumerate(names):
             xs = [s + (i - (len(names) - 1) / 2) * width for s in range(len(SIZES))]
-            ax.bar(xs, [times[(name, operation, size)] for size in SIZES], width, color=colours[name], label=name)
+            values = [times[(name, operation, size)] for size in SIZES]
+            ax.bar(xs, [min(v, CEILING) for v in values], width, color=colours[name], label=name)
+            for x, value in zip(xs, values):
+                if value > CEILING:  # cut off, with its figure written along it
+                    ax.text(x + width / 2, CEILING * 0.9, f"{value / 1000:,.0f} ms", rotation=90, ha="left",
+                            va="top", fontsize=7, color="#333333")
         ax.set_yscale("log")
+        ax.set_ylim(top=CEILING)
         ax.set_xticks(range(len(SIZES)), SIZES)
         ax.set_title(operation)
         ax.grid(axis="y", which="both", alpha=0.3)
