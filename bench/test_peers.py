@@ -15,6 +15,7 @@ from pathlib import Path
 
 import pytest
 
+import compare
 import peers
 from compare import JSON_SIZE, SIZES, payload
 from tessarils import Tessaril
@@ -111,8 +112,6 @@ def test_only_encrypting_formats_hide_the_payload(name):
 
 
 def test_token_lengths_are_of_the_json_payload_and_purpose():
-    import compare
-
     lengths = compare.json_tokens(list(IMPLEMENTATIONS.values()))
     box = IMPLEMENTATIONS[peers.OURS_AES].setup.json_token
     assert len(peers.PAYLOAD_JSON) == SIZES[JSON_SIZE] == 40 and len(peers.PURPOSE) == 13
