@@ -236,10 +236,11 @@ def render(implementations, results, lengths) -> tuple[str, list[dict[str, objec
         for implementation in implementations:
             if implementation.kind not in (TOKEN, SIGNED) or implementation.setup is None:
                 continue
-            row = "".join(
-                f"{fastest(results, ours_names, operation, size)[0] / results[(implementation.name, operation, size)]:11.3f}"
+            ratios = (
+                fastest(results, ours_names, operation, size)[0] / results[(implementation.name, operation, size)]
                 for size in SIZES
             )
+            row = "".join(f"{ratio:11.3f}" for ratio in ratios)
             lines.append(f"{implementation.name:{width}}{row}")
 
     lines.append(f"\nwhat each format does; token of the {len(PAYLOAD_JSON)}-byte JSON payload "
