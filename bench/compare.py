@@ -1,26 +1,29 @@
-"""Compares tessarils with what its users already have, in one run on one machine.
+"""Compares tessarils with the token formats its users would otherwise pick, in one run on one machine.
 
-Measures the median time per call, in microseconds, for payloads of 5 B,
-1 KiB and 16 KiB:
+Measures the median time per call, in microseconds, to seal and to open
+payloads of 5 B, 40 B of JSON, 1 KiB, 15,000 B and 16 KiB with:
 
-* tessarils ``encrypt`` and ``decrypt`` under both backends, with ASCII
-  payloads and with non-ASCII ones (accented Latin, CJK and emoji mixed) of
-  the same byte size;
-* ``cryptography``'s Fernet ``encrypt`` and ``decrypt``;
-* a hand-rolled token: ``os.urandom`` nonce, ``AESGCM``, ``base64.urlsafe_b64encode``;
-* the bare ``AESGCM`` and ``ChaCha20Poly1305`` calls of ``cryptography``;
-* PyNaCl's bare XChaCha20-Poly1305 call.
+* tessarils under both backends, with ASCII payloads and with non-ASCII ones
+  (accented Latin, CJK and emoji mixed) of the same byte size;
+* the encrypted token formats: PASETO v4.local (pyseto), JWE compact with
+  ``dir`` + ``A256GCM`` (joserfc), Branca (pybranca), Fernet (cryptography)
+  and Tink's AEAD from an AES256_GCM keyset, base64url-encoded;
+* itsdangerous' ``URLSafeTimedSerializer``, which signs but does not encrypt;
+* for scale, a hand-rolled token (``os.urandom`` nonce, ``AESGCM``, base64url)
+  and the bare ``AESGCM``, ``ChaCha20Poly1305`` and PyNaCl XChaCha20-Poly1305
+  calls, given a fixed nonce and the context record of a default token.
 
-The bare calls get a fixed nonce and the 17-byte context record that a
-default tessarils token authenticates, as associated data, so they do the
-same cipher work without the nonce draw or the encoding. Every case is
-sampled in turn, round after round, so that a slow spell of the machine hits
-all of them alike; a case's figure is the median of its rounds.
+bench/peers.py sets every one of them up. Every case is sampled in turn,
+round after round, so that a slow spell of the machine hits all of them
+alike; a case's figure is the median of its rounds. Compare the ratios of
+one run, not figures of different runs.
 
-It prints a table of microseconds per call, one of ratios against each peer,
-and the performance targets with their verdicts; ``--json`` also writes all
-of it to build/bench/results.json, or to the file named after it. It only
-measures: nothing here passes or fails a build.
+It prints the versions, a table of microseconds per call, the ratios of our
+fastest backend to the fastest encrypted token format, what each format
+does, the length of each token of the 40-byte JSON payload sealed for a
+13-character purpose, and the performance targets with their verdicts;
+``--json`` also writes all of it to build/bench/results.json, or to the file
+named after it. It only measures: nothing here passes or fails a build.
 
     PYTHONPATH=build/bench/python_module python3 bench/compare.py [--json [PATH]]
 """
@@ -28,7 +31,6 @@ measures: nothing here passes or fails a build.
 from __future__ import annotations
 
 import argparse
-import base64
 import json
 import os
 import platform
@@ -37,33 +39,38 @@ import statistics
 import sys
 import time
 import timeit
+import warnings
 from dataclasses import dataclass
 
-import nacl.bindings
-from cryptography.fernet import Fernet
-from cryptography.hazmat.primitives.ciphers.aead import AESGCM, ChaCha20Poly1305
+import peers
+from peers import (
+    BARE_AESGCM,
+    BARE_NACL,
+    FERNET,
+    OURS,
+    OURS_AES,
+    OURS_AES_TEXT,
+    OURS_XCHACHA,
+    OURS_XCHACHA_TEXT,
+    PAYLOAD_JSON,
+    PURPOSE,
+    SIGNED,
+    TOKEN,
+    Implementation,
+)
 
-import tessarils
+JSON_SIZE = "40 B JSON"
+SIZES = {"5 B": 5, JSON_SIZE: len(PAYLOAD_JSON), "1 KiB": 1024, "15,000 B": 15_000, "16 KiB": 16_384}
+OPERATIONS = ("seal", "open")
 
-SIZES = {"5 B": 5, "1 KiB": 1024, "16 KiB": 16384}
 
-# The context record of a token sealed with the default purpose and no expiry.
-CONTEXT = bytes([1, 0, 0, 0, 0, 0, 0, 0, 0, 7]) + b"session"
+def payload(size_name: str) -> bytes:
+    return PAYLOAD_JSON if size_name == JSON_SIZE else peers.ascii_payload(SIZES[size_name])
 
-OURS_AES = "tessarils AES256_GCM"
-OURS_XCHACHA = "tessarils XCHACHA20_POLY1305"
-OURS_AES_TEXT = "tessarils AES256_GCM, non-ASCII"
-OURS_XCHACHA_TEXT = "tessarils XCHACHA20_POLY1305, non-ASCII"
-FERNET = "Fernet"
-HAND_ROLLED = "AESGCM + urandom + base64"
-BARE_AESGCM = "bare AESGCM"
-BARE_CHACHA = "bare ChaCha20Poly1305"
-BARE_NACL = "bare PyNaCl XChaCha20"
 
-IMPLEMENTATIONS = [OURS_AES, OURS_XCHACHA, OURS_AES_TEXT, OURS_XCHACHA_TEXT, FERNET, HAND_ROLLED, BARE_AESGCM, BARE_CHACHA, BARE_NACL]
-OURS = [OURS_AES, OURS_XCHACHA]
-PEERS = [FERNET, HAND_ROLLED, BARE_AESGCM, BARE_CHACHA, BARE_NACL]
-OPERATIONS = ("encrypt", "decrypt")
+# Groups that a target takes the fastest of.
+OUR_FASTEST = "our fastest backend"
+FASTEST_TOKEN = "the fastest encrypted token format"
 
 
 @dataclass(frozen=True)
@@ -88,10 +95,14 @@ class Target:
 
 
 TARGETS = [
+    # Against the formats a user weighs against us.
+    *(Target(OUR_FASTEST, FASTEST_TOKEN, size, at_most=0.5) for size in ("5 B", JSON_SIZE)),
+    *(Target(OUR_FASTEST, FASTEST_TOKEN, size, at_most=1.0) for size in ("15,000 B", "16 KiB")),
+    # Against the primitives underneath, and Fernet.
     Target(OURS_AES, BARE_AESGCM, "5 B", at_most=1.0),
     Target(OURS_AES, FERNET, "5 B", faster_by=20),
-    Target(OURS_AES, BARE_AESGCM, "16 KiB", at_most=2.5, operations=("encrypt",)),
-    Target(OURS_AES, BARE_AESGCM, "16 KiB", at_most=2.0, operations=("decrypt",)),
+    Target(OURS_AES, BARE_AESGCM, "16 KiB", at_most=2.5, operations=("seal",)),
+    Target(OURS_AES, BARE_AESGCM, "16 KiB", at_most=2.0, operations=("open",)),
     Target(OURS_AES, FERNET, "16 KiB", faster_by=10),
     Target(OURS_XCHACHA, BARE_NACL, "5 B", at_most=0.3),
     Target(OURS_XCHACHA, BARE_NACL, "16 KiB", at_most=0.5),
@@ -100,90 +111,28 @@ TARGETS = [
     Target(OURS_XCHACHA_TEXT, OURS_XCHACHA, "16 KiB", at_most=1.15),
 ]
 
-# Mixed non-ASCII text: accented Latin (2 bytes a character), CJK (3) and
-# emoji (4), with a few ASCII spaces.
-TEXT_UNIT = "gr\u00fc\u00dfe \u00e9t\u00e9 \u6f22\u5b57\u304b\u306a \U0001f600\U0001f510 "
 
-
-def non_ascii_text(size: int) -> bytes:
-    """|size| bytes of UTF-8: whole characters of TEXT_UNIT, then spaces."""
-    text, length = [], 0
-    while True:
-        for char in TEXT_UNIT:
-            width = len(char.encode())
-            if length + width > size:
-                return ("".join(text) + " " * (size - length)).encode()
-            text.append(char)
-            length += width
-
-
-def build_cases(size: int, clock) -> dict[tuple[str, str], timeit.Timer]:
-    """Returns a timer per (implementation, operation) that runs exactly that call.
+def build_cases(implementations: list[Implementation], clock) -> dict[tuple[str, str, str], timeit.Timer]:
+    """Returns a timer per (implementation, operation, size) that runs exactly that call.
 
     The calls are compiled as statements, so that no wrapper adds its own
-    call to the time. Each decrypt case opens a token or ciphertext made
-    beforehand, and is checked once to give back the payload.
+    call to the time. Each open case opens a token made beforehand, and is
+    checked once to give back the payload.
     """
-    data = b"x" * size
-    text = non_ascii_text(size)
-    key128 = int.from_bytes(os.urandom(16), "big")
-    aesgcm = AESGCM(AESGCM.generate_key(256))
-    urandom, b64encode, b64decode = os.urandom, base64.urlsafe_b64encode, base64.urlsafe_b64decode
-
-    def hand_rolled_encrypt(data: bytes) -> bytes:
-        nonce = urandom(12)
-        return b64encode(nonce + aesgcm.encrypt(nonce, data, None))
-
-    def hand_rolled_decrypt(token: bytes) -> bytes:
-        raw = b64decode(token)
-        return aesgcm.decrypt(raw[:12], raw[12:], None)
-
-    names = {
-        "data": data,
-        "text": text,
-        "context": CONTEXT,
-        "nonce12": os.urandom(12),
-        "nonce24": os.urandom(24),
-        "ours_aes": tessarils.Tessaril(tessarils.Backend.AES256_GCM, key=key128),
-        "ours_xchacha": tessarils.Tessaril(tessarils.Backend.XCHACHA20_POLY1305, key=key128),
-        "fernet": Fernet(Fernet.generate_key()),
-        "aesgcm": aesgcm,
-        "chacha": ChaCha20Poly1305(ChaCha20Poly1305.generate_key()),
-        "nacl_key": os.urandom(32),
-        "nacl_encrypt": nacl.bindings.crypto_aead_xchacha20poly1305_ietf_encrypt,
-        "nacl_decrypt": nacl.bindings.crypto_aead_xchacha20poly1305_ietf_decrypt,
-        "hand_rolled_encrypt": hand_rolled_encrypt,
-        "hand_rolled_decrypt": hand_rolled_decrypt,
-    }
-    encrypt = {
-        OURS_AES: "ours_aes.encrypt(data)",
-        OURS_XCHACHA: "ours_xchacha.encrypt(data)",
-        OURS_AES_TEXT: "ours_aes.encrypt(text)",
-        OURS_XCHACHA_TEXT: "ours_xchacha.encrypt(text)",
-        FERNET: "fernet.encrypt(data)",
-        HAND_ROLLED: "hand_rolled_encrypt(data)",
-        BARE_AESGCM: "aesgcm.encrypt(nonce12, data, context)",
-        BARE_CHACHA: "chacha.encrypt(nonce12, data, context)",
-        BARE_NACL: "nacl_encrypt(data, context, nonce24, nacl_key)",
-    }
-    decrypt = {
-        OURS_AES: "ours_aes.decrypt(sealed)",
-        OURS_XCHACHA: "ours_xchacha.decrypt(sealed)",
-        OURS_AES_TEXT: "ours_aes.decrypt(sealed)",
-        OURS_XCHACHA_TEXT: "ours_xchacha.decrypt(sealed)",
-        FERNET: "fernet.decrypt(sealed)",
-        HAND_ROLLED: "hand_rolled_decrypt(sealed)",
-        BARE_AESGCM: "aesgcm.decrypt(nonce12, sealed, context)",
-        BARE_CHACHA: "chacha.decrypt(nonce12, sealed, context)",
-        BARE_NACL: "nacl_decrypt(sealed, context, nonce24, nacl_key)",
-    }
     cases = {}
-    for name in IMPLEMENTATIONS:
-        own = dict(names, sealed=eval(encrypt[name], dict(names)))
-        if eval(decrypt[name], dict(own)) != (text if name in (OURS_AES_TEXT, OURS_XCHACHA_TEXT) else data):
-            raise SystemExit(f"{name} decrypt does not give the payload back")
-        cases[(name, "encrypt")] = timeit.Timer(encrypt[name], timer=clock, globals=dict(names))
-        cases[(name, "decrypt")] = timeit.Timer(decrypt[name], timer=clock, globals=own)
+    for implementation in implementations:
+        setup = implementation.setup
+        if setup is None:
+            continue
+        for size_name in SIZES:
+            data = setup.argument(payload(size_name))
+            names = dict(setup.names, data=data)
+            sealed = eval(setup.seal, dict(names))
+            own = dict(names, sealed=sealed)
+            if eval(setup.open, dict(own)) != data:
+                raise SystemExit(f"{implementation.name} does not give the {size_name} payload back")
+            cases[(implementation.name, "seal", size_name)] = timeit.Timer(setup.seal, timer=clock, globals=names)
+            cases[(implementation.name, "open", size_name)] = timeit.Timer(setup.open, timer=clock, globals=own)
     return cases
 
 
@@ -197,70 +146,137 @@ def calibrate(timer: timeit.Timer, sample_seconds: float) -> int:
         loops *= 4
 
 
-def measure(rounds: int, sample_seconds: float, clock) -> dict[tuple[str, str, str], float]:
+def measure(implementations, rounds: int, sample_seconds: float, clock) -> dict[tuple[str, str, str], float]:
     """Median microseconds per call for every implementation, operation and size."""
-    timers = {
-        (name, operation, size_name): timer
-        for size_name, size in SIZES.items()
-        for (name, operation), timer in build_cases(size, clock).items()
-    }
+    timers = build_cases(implementations, clock)
     loops = {key: calibrate(timer, sample_seconds) for key, timer in timers.items()}
     samples: dict[tuple[str, str, str], list[float]] = {key: [] for key in timers}
-    for _ in range(rounds):
+    for round_ in range(rounds):
         for key, timer in timers.items():  # timeit turns the garbage collector off while it times
+            if round_ >= SLOW_ROUNDS and samples[key][0] > SLOW_SAMPLES * sample_seconds * 1e6:
+                continue
             samples[key].append(timer.timeit(loops[key]) / loops[key] * 1e6)
     return {key: statistics.median(values) for key, values in samples.items()}
 
 
+# A case whose one call outlasts this many samples (pybranca's quadratic
+# base62 codec takes seconds at 15,000 B) is thousands of times slower than
+# any other: a few rounds place it well enough.
+SLOW_SAMPLES = 20
+SLOW_ROUNDS = 3
+
+
 def peak_rss_growth(calls: int) -> dict[str, dict[str, int]]:
-    """Peak RSS (KiB) after a warm-up and after |calls| more encrypt + decrypt pairs, per backend."""
+    """Peak RSS (KiB) after a warm-up and after |calls| more seal + open pairs, per backend."""
+    import tessarils
+
     result = {}
     for name in ("AES256_GCM", "XCHACHA20_POLY1305"):
         box = tessarils.Tessaril(getattr(tessarils.Backend, name), key=1)
-        payload = b"x" * 1024
+        data = b"x" * 1024
         for _ in range(10_000):
-            box.decrypt(box.encrypt(payload))
+            box.decrypt(box.encrypt(data))
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         for _ in range(calls):
-            box.decrypt(box.encrypt(payload))
+            box.decrypt(box.encrypt(data))
         after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         result[name] = {"calls": calls, "peak_rss_kib_before": before, "peak_rss_kib_after": after}
     return result
 
 
-def render(results: dict[tuple[str, str, str], float]) -> tuple[str, list[dict[str, object]]]:
+def fastest(results, names: list[str], operation: str, size: str) -> tuple[float, str]:
+    return min((results[(name, operation, size)], name) for name in names if (name, operation, size) in results)
+
+
+def ratio_of(results, implementations, target: Target, operation: str) -> tuple[float, str, str]:
+    """ours / peer for a target, with the names that stand for each group."""
+    groups = {
+        OUR_FASTEST: [i.name for i in implementations if i.kind == OURS and i.setup],
+        FASTEST_TOKEN: [i.name for i in implementations if i.kind == TOKEN and i.setup],
+    }
+    ours_time, ours = fastest(results, groups.get(target.ours, [target.ours]), operation, target.size)
+    peer_time, peer = fastest(results, groups.get(target.peer, [target.peer]), operation, target.size)
+    return ours_time / peer_time, ours, peer
+
+
+def json_tokens(implementations) -> dict[str, int]:
+    """Characters of each token of PAYLOAD_JSON sealed for PURPOSE."""
+    return {
+        i.name: len(i.setup.json_token())
+        for i in implementations
+        if i.setup is not None and i.setup.json_token is not None
+    }
+
+
+def cell(microseconds: float) -> str:
+    """A column of the time table: three decimals, or whole numbers where they would not fit."""
+    return f"{microseconds:11.3f}" if microseconds < 10_000 else f"{microseconds:11,.0f}"
+
+
+def render(implementations, results, lengths) -> tuple[str, list[dict[str, object]]]:
     lines = []
-    width = max(len(name) for name in IMPLEMENTATIONS) + 2
-    header = "".join(f"{size:>12}" for size in SIZES)
+    names = [i.name for i in implementations]
+    width = max(len(name) for name in names) + 2
+    header = "".join(f"{size:>11}" for size in SIZES)
 
     for operation in OPERATIONS:
         lines.append(f"\n{operation}: microseconds per call (median)")
         lines.append(f"{'':{width}}{header}")
-        for name in IMPLEMENTATIONS:
-            row = "".join(f"{results[(name, operation, size)]:12.3f}" for size in SIZES)
-            lines.append(f"{name:{width}}{row}")
+        for implementation in implementations:
+            if implementation.unavailable:
+                lines.append(f"{implementation.name:{width}}{implementation.unavailable}")
+                continue
+            row = "".join(cell(results[(implementation.name, operation, size)]) for size in SIZES)
+            lines.append(f"{implementation.name:{width}}{row}")
 
+    ours_names = [i.name for i in implementations if i.kind == OURS and i.setup]
     for operation in OPERATIONS:
-        for ours in OURS:
-            lines.append(f"\n{operation}, {ours}: ours / peer (below 1 is faster)")
-            lines.append(f"{'':{width}}{header}")
-            for peer in PEERS:
-                row = "".join(
-                    f"{results[(ours, operation, size)] / results[(peer, operation, size)]:12.3f}" for size in SIZES
-                )
-                lines.append(f"{peer:{width}}{row}")
+        lines.append(f"\n{operation}: our fastest backend / each format (below 1 is faster)")
+        lines.append(f"{'':{width}}{header}")
+        for implementation in implementations:
+            if implementation.kind not in (TOKEN, SIGNED) or implementation.setup is None:
+                continue
+            ratios = (
+                fastest(results, ours_names, operation, size)[0] / results[(implementation.name, operation, size)]
+                for size in SIZES
+            )
+            row = "".join(f"{ratio:11.3f}" for ratio in ratios)
+            lines.append(f"{implementation.name:{width}}{row}")
+
+    lines.append(f"\nwhat each format does; token of the {len(PAYLOAD_JSON)}-byte JSON payload "
+                 f"sealed for {PURPOSE!r} (where the format carries a purpose)")
+    for implementation in implementations:
+        features = implementation.features
+        if features is None:
+            continue
+        length = lengths.get(implementation.name)
+        lines.append(f"  {implementation.name}: {length if length else '-'} characters")
+        lines.append(f"      encrypts: {features.encrypts}; expiry: {features.expiry}")
+        lines.append(f"      purpose or context: {features.context}; key rotation: {features.rotation}")
 
     verdicts = []
     lines.append("\ntargets")
     for target in TARGETS:
         for operation in target.operations:
-            ratio = results[(target.ours, operation, target.size)] / results[(target.peer, operation, target.size)]
+            ratio, ours, peer = ratio_of(results, implementations, target, operation)
             met = target.met(ratio)
             shown = f"{ratio:.3f} x" if target.at_most is not None else f"{1 / ratio:.1f} x faster"
-            lines.append(f"  {'met    ' if met else 'NOT MET'}  {target.describe()} ({operation}): {shown}")
-            verdicts.append(
-                {"target": target.describe(), "operation": operation, "ratio": ratio, "met": met}
-            )
+            which = f" [{ours} / {peer}]" if (ours, peer) != (target.ours, target.peer) else ""
+            lines.append(f"  {'met    ' if met else 'NOT MET'}  {target.describe()} ({operation}): {shown}{which}")
+            verdicts.append({
+                "target": target.describe(), "operation": operation, "ratio": ratio, "met": met,
+                "ours": ours, "peer": peer,
+            })
+    ours_length, ours = min((lengths[n], n) for n in ours_names)
+    encrypted = [i.name for i in implementations if i.kind == TOKEN and i.name in lengths]
+    peer_length, peer = min((lengths[n], n) for n in encrypted)
+    met = ours_length <= peer_length
+    lines.append(f"  {'met    ' if met else 'NOT MET'}  our token of the {len(PAYLOAD_JSON)}-byte JSON payload "
+                 f"<= the shortest encrypted peer token: {ours_length} / {peer_length} characters [{ours} / {peer}]")
+    verdicts.append({
+        "target": "our shortest token <= the shortest encrypted peer token, 40-byte JSON payload",
+        "operation": "length", "ratio": ours_length / peer_length, "met": met, "ours": ours, "peer": peer,
+    })
     return "\n".join(lines), verdicts
 
 
@@ -278,28 +294,38 @@ def main() -> int:
     parser.add_argument("--sample-ms", type=float, default=10.0, help="length of one sample (default 10 ms)")
     parser.add_argument(
         "--rss-calls", type=int, default=1_000_000,
-        help="encrypt + decrypt pairs for the peak-RSS check, per backend (0 skips it; default 1,000,000)",
+        help="seal + open pairs for the peak-RSS check, per backend (0 skips it; default 1,000,000)",
     )
     parser.add_argument(
         "--cpu-time", action="store_true",
         help="time with this process's CPU time instead of the wall clock, for a machine that other work shares",
     )
     args = parser.parse_args()
+    # pybranca stamps its tokens with datetime.utcnow(), which warns on every call.
+    warnings.simplefilter("ignore", DeprecationWarning)
 
     print(f"Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs; "
           f"{args.rounds} rounds of {args.sample_ms:g} ms per case, "
           f"{'process CPU time' if args.cpu_time else 'wall clock'}")
     # First, while the process's peak is still that of the imports alone.
     rss = peak_rss_growth(args.rss_calls) if args.rss_calls > 0 else {}
-    results = measure(args.rounds, args.sample_ms / 1000, time.process_time if args.cpu_time else time.perf_counter)
-    text, verdicts = render(results)
+    implementations = peers.implementations()
+    versions = {name: peers.distribution_version(name) for name in peers.DISTRIBUTIONS}
+    print("versions: " + ", ".join(f"{name} {version}" for name, version in versions.items()))
+    for implementation in implementations:
+        if implementation.unavailable:
+            print(f"{implementation.name}: {implementation.unavailable}")
+    results = measure(implementations, args.rounds, args.sample_ms / 1000,
+                      time.process_time if args.cpu_time else time.perf_counter)
+    lengths = json_tokens(implementations)
+    text, verdicts = render(implementations, results, lengths)
     print(text)
 
     for backend, figures in rss.items():
         growth = figures["peak_rss_kib_after"] - figures["peak_rss_kib_before"]
         print(f"\npeak RSS, {backend}: {figures['peak_rss_kib_before']} KiB after warm-up, "
               f"{figures['peak_rss_kib_after']} KiB after {figures['calls']:,} more 1 KiB "
-              f"encrypt + decrypt pairs ({growth:+d} KiB)", end="")
+              f"seal + open pairs ({growth:+d} KiB)", end="")
     print()
 
     if args.json:
@@ -308,6 +334,15 @@ def main() -> int:
             "machine": platform.machine(),
             "cpus": os.cpu_count(),
             "unit": "microseconds per call, median" + (", process CPU time" if args.cpu_time else ", wall clock"),
+            "versions": versions,
+            "implementations": [
+                {
+                    "name": i.name, "kind": i.kind, "unavailable": i.unavailable,
+                    "token_characters": lengths.get(i.name),
+                    "features": vars(i.features) if i.features else None,
+                }
+                for i in implementations
+            ],
             "results": [
                 {"implementation": name, "operation": operation, "size": size, "microseconds": value}
                 for (name, operation, size), value in results.items()
