@@ -1,10 +1,11 @@
-"""Compares two builds of tessarils side by side, in one run on one machine.
+"""Compares two builds of tessarils side by side, in one process on one machine.
 
 Each build is a directory holding an installed copy of the module (a wheel
-unpacked, say). Two copies of one extension cannot share a process, so each
-round times every case in a child process per build, the builds taking turns,
-and a case's figure is the median over its rounds: a slow spell of the machine
-hits both builds alike. Prints microseconds per call for encrypt and decrypt
+unpacked, say). Both extensions are loaded into this process (each carries
+its own hidden copies of its libraries), and every case is timed on one build
+and then the other, round after round, so that a slow spell of the shared
+machine hits both alike; a case's figure is the median over its rounds of the
+best of three timings. Prints microseconds per call for encrypt and decrypt
 under both backends at 5 B, 1 KiB and 16 KiB, and the change from the first
 build to the second. It only measures.
 
@@ -14,54 +15,57 @@ build to the second. It only measures.
 from __future__ import annotations
 
 import argparse
-import json
+import glob
+import importlib.machinery
+import importlib.util
 import os
 import statistics
-import subprocess
-import sys
+import timeit
 
-# Run in the child: one round of every case, microseconds per call.
-ROUND = r"""
-import json, sys, timeit
-from tessarils import Backend, Tessaril
-out = {}
-for name, backend in (("AES256_GCM", Backend.AES256_GCM), ("XCHACHA20_POLY1305", Backend.XCHACHA20_POLY1305)):
-    box = Tessaril(backend, key=12345)
-    for label, size in (("5 B", 5), ("1 KiB", 1024), ("16 KiB", 16384)):
-        data = b"x" * size
-        token = box.encrypt(data)
-        calls = max(1000, 1_000_000 // (size + 64))
-        for op, call in (("encrypt", lambda: box.encrypt(data)), ("decrypt", lambda: box.decrypt(token))):
-            best = min(timeit.repeat(call, number=calls, repeat=3))
-            out[f"{name} {op} {label}"] = best / calls * 1e6
-json.dump(out, sys.stdout)
-"""
+SIZES = {"5 B": 5, "1 KiB": 1024, "16 KiB": 16384}
 
 
-def one_round(directory: str) -> dict[str, float]:
-    env = dict(os.environ, PYTHONPATH=directory)
-    result = subprocess.run([sys.executable, "-c", ROUND], env=env, check=True, capture_output=True, text=True)
-    return json.loads(result.stdout)
+def load(directory: str):
+    path = glob.glob(os.path.join(directory, "tessarils.*.so"))[0]
+    loader = importlib.machinery.ExtensionFileLoader("tessarils", path)
+    spec = importlib.util.spec_from_file_location("tessarils", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def cases(module):
+    for name in ("AES256_GCM", "XCHACHA20_POLY1305"):
+        box = module.Tessaril(getattr(module.Backend, name), key=12345)
+        for label, size in SIZES.items():
+            data = b"x" * size
+            token = box.encrypt(data)
+            yield f"{name} encrypt {label}", size, lambda box=box, data=data: box.encrypt(data)
+            yield f"{name} decrypt {label}", size, lambda box=box, token=token: box.decrypt(token)
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("baseline")
     parser.add_argument("new")
-    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--rounds", type=int, default=15)
     args = parser.parse_args()
 
-    samples: dict[str, dict[str, list[float]]] = {args.baseline: {}, args.new: {}}
+    builds = [list(cases(load(args.baseline))), list(cases(load(args.new)))]
+    samples: list[dict[str, list[float]]] = [{}, {}]
     for _ in range(args.rounds):
-        for directory in (args.baseline, args.new):
-            for case, micros in one_round(directory).items():
-                samples[directory].setdefault(case, []).append(micros)
+        for index in range(len(builds[0])):
+            for build, found in zip(builds, samples):
+                case, size, call = build[index]
+                calls = max(500, 500_000 // (size + 64))
+                best = min(timeit.repeat(call, number=calls, repeat=3))
+                found.setdefault(case, []).append(best / calls * 1e6)
 
     print("| case | baseline µs | new µs | change |")
     print("|---|---:|---:|---:|")
-    for case in samples[args.baseline]:
-        old = statistics.median(samples[args.baseline][case])
-        new = statistics.median(samples[args.new][case])
+    for case in samples[0]:
+        old = statistics.median(samples[0][case])
+        new = statistics.median(samples[1][case])
         print(f"| {case} | {old:.2f} | {new:.2f} | {(new / old - 1) * 100:+.1f} % |")
 
 
