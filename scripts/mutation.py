@@ -9,8 +9,8 @@ sample of each file's places (1 plus half the square root of their number) (so t
 unless the sources do). `run` copies the sources to
 build/mutation/src, builds the `mutation` preset there once, then for each
 mutant edits the copy, rebuilds, and runs the tests that cover the file:
-the engine GoogleTests and then the module's pytest suite for an engine
-file, the module's pytest suite for a module file. A mutant is killed when a
+the engine GoogleTests (for an engine file), then the module's pytest
+suite, then the module's fault, wipe, thread and size tests (hardening/module). A mutant is killed when a
 test fails, survives when all pass (explained when
 scripts/mutation-equivalent.txt says why no test can catch it), times out when the tests run past three
 times their unmutated time, and is stillborn when it does not compile (not
@@ -165,6 +165,10 @@ def module_tests():
     return [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "python_module/tests"]
 
 
+def hardening_tests():
+    return [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", "hardening/module"]
+
+
 def prepare():
     """The copy of the tracked sources and its build, made or refreshed."""
     COPY.mkdir(parents=True, exist_ok=True)
@@ -186,7 +190,7 @@ def prepare():
 
 def baseline():
     times = {}
-    for name, command in (("engine", engine_tests()), ("module", module_tests())):
+    for name, command in (("engine", engine_tests()), ("module", module_tests()), ("hardening", hardening_tests())):
         code, seconds = run(command, 1800)
         if code != 0:
             sys.exit(f"mutation: the unmutated {name} tests fail; nothing to measure")
@@ -202,7 +206,7 @@ def try_mutant(mutant, limits):
     lines[mutant["line"] - 1] = mutant["mutated"]
     path.write_text("\n".join(lines))
     try:
-        suites = [("module", "tessarils", module_tests())]
+        suites = [("module", "tessarils", module_tests()), ("hardening", "tessarils", hardening_tests())]
         if mutant["file"].startswith("tessaril/"):
             suites.insert(0, ("engine", "tessaril_tests", engine_tests()))
         for name, target, command in suites:
