@@ -14,7 +14,9 @@ suite, then the module's fault, wipe, thread and size tests (hardening/module). 
 test fails, survives when all pass (explained when
 scripts/mutation-equivalent.txt says why no test can catch it), times out when the tests run past three
 times their unmutated time, and is stillborn when it does not compile (not
-counted). --sample N runs a fixed seeded N of the set (the CI stage).
+counted; the `mutation` preset does not make warnings errors, so a mutant
+that only draws a warning, such as a dropped wipe leaving a parameter unused,
+is still tested). --sample N runs a fixed seeded N of the set (the CI stage).
 """
 
 import argparse
