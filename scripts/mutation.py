@@ -5,18 +5,20 @@
     python3 scripts/mutation.py run [--sample N] [--only ID,...] [--json FILE]
 
 The fixed set: every place where an operator below applies, in a seeded
-sample of each file's places (1 plus half the square root of their number) (so the set does not change
-unless the sources do). `run` copies the sources to
-build/mutation/src, builds the `mutation` preset there once, then for each
-mutant edits the copy, rebuilds, and runs the tests that cover the file:
-the engine GoogleTests (for an engine file), then the module's pytest
-suite, then the module's fault, wipe, thread and size tests (hardening/module). A mutant is killed when a
-test fails, survives when all pass (explained when
-scripts/mutation-equivalent.txt says why no test can catch it), times out when the tests run past three
-times their unmutated time, and is stillborn when it does not compile (not
-counted; the `mutation` preset does not make warnings errors, so a mutant
-that only draws a warning, such as a dropped wipe leaving a parameter unused,
-is still tested). --sample N runs a fixed seeded N of the set (the CI stage).
+sample of each file's places (1 plus half the square root of their
+number), so the set does not change unless the sources do. `run` copies
+the sources to build/mutation/src, builds the `mutation` preset there
+once, then for each mutant edits the copy, rebuilds, and runs the tests
+that cover the file: the engine GoogleTests (for an engine file), then the
+module's pytest suite, then the module's fault, wipe, thread and size tests
+(hardening/module). A mutant is killed when a test fails, survives when all
+pass (explained when scripts/mutation-equivalent.txt says why no test can
+catch it), times out when the tests run past three times their unmutated
+time, is stillborn when it does not compile and identical when its object
+code is the unmutated one (neither is counted; the `mutation` preset does
+not make warnings errors, so a mutant that only draws a warning, such as a
+dropped wipe leaving a parameter unused, is still tested). --sample N runs
+a fixed seeded N of the set (the CI stage).
 """
 
 import argparse
@@ -32,6 +34,7 @@ import time
 from pathlib import Path
 
 SEED = 23
+UNMUTATED_OBJECTS = {}
 PER_FILE_BASE = 1     # plus half the square root of the number of the file's mutation places
 REPO = Path(__file__).resolve().parent.parent
 WORK = REPO / "build" / "mutation"
@@ -187,7 +190,14 @@ def prepare():
     subprocess.run(["cmake", "--preset", "mutation"], cwd=COPY, check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", "--preset", "mutation"], cwd=COPY, check=True, stdout=subprocess.DEVNULL)
     os.environ["PYTHONPATH"] = f"{module_dir()}:{COPY / 'testing'}"
+    global UNMUTATED_OBJECTS
+    UNMUTATED_OBJECTS = object_hashes()
     os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
+
+
+def object_hashes(newer_than=0.0):
+    return {str(o): hashlib.sha256(o.read_bytes()).hexdigest() for o in BUILD.rglob("*.o")
+            if o.stat().st_mtime >= newer_than}
 
 
 def baseline():
@@ -206,6 +216,7 @@ def try_mutant(mutant, limits):
     lines = original.split("\n")
     assert lines[mutant["line"] - 1] == mutant["original"], f"{mutant['id']}: source moved on"
     lines[mutant["line"] - 1] = mutant["mutated"]
+    started = time.time()
     path.write_text("\n".join(lines))
     try:
         suites = [("module", "tessarils", module_tests()), ("hardening", "tessarils", hardening_tests())]
@@ -218,6 +229,11 @@ def try_mutant(mutant, limits):
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             if build.returncode != 0:
                 return "stillborn", None
+            rebuilt = object_hashes(started)
+            if all(UNMUTATED_OBJECTS.get(o) == h for o, h in rebuilt.items()):
+                # Same object code: not compiled here (another platform's
+                # branch) or folded away by the compiler.
+                return "identical", None
             code, _ = run(command, limits[name])
             if code is None:
                 return "timed out", name
@@ -269,20 +285,20 @@ def main():
 
 def summarise(outcomes, seconds):
     files = sorted({o["file"] for o in outcomes})
-    print(f"{'file':52} killed survived timed-out explained stillborn")
+    print(f"{'file':52} killed survived timed-out explained stillborn identical")
     for name in files:
         mine = [o["outcome"] for o in outcomes if o["file"] == name]
         print(f"{name:52} {mine.count('killed'):6} {mine.count('survived'):8} {mine.count('timed out'):9} "
-              f"{mine.count('explained'):9} {mine.count('stillborn'):9}")
+              f"{mine.count('explained'):9} {mine.count('stillborn'):9} {mine.count('identical'):9}")
     every = [o["outcome"] for o in outcomes]
-    counted = len(every) - every.count("stillborn") - every.count("explained")
+    counted = len(every) - every.count("stillborn") - every.count("explained") - every.count("identical")
     caught = every.count("killed") + every.count("timed out")
     for o in outcomes:
         if o["outcome"] == "survived":
             print(f"survived {o['id']} {o['file']}:{o['line']} {o['operator']}: {o['mutated'].strip()}")
     print(f"mutation: {caught}/{counted} killed or timed out ({100 * caught / max(counted, 1):.1f} %), "
           f"{every.count('survived')} survived, {every.count('explained')} explained, "
-          f"{every.count('stillborn')} stillborn ({seconds:.0f} s)")
+          f"{every.count('stillborn')} stillborn, {every.count('identical')} identical ({seconds:.0f} s)")
 
 
 if __name__ == "__main__":
