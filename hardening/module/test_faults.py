@@ -1,5 +1,5 @@
 """The module's answers when its surroundings fail: the random source, the
-clock and the environment."""
+clock, the environment and the cipher library."""
 
 import os
 
@@ -33,6 +33,36 @@ def test_random_source_failure_is_reported_and_leaves_the_object_usable(shims, b
                            "other": Tessaril(Backend.{name}, key=7).decrypt(after).decode()}}))
     """, preload=shims["getrandom"])
     assert outcome == {"errors": [RANDOM_UNAVAILABLE], "before": "before", "after": "after", "other": "after"}
+
+
+def test_internal_fault_escapes_except_exception_and_leaves_the_object_usable(shims, backend):
+    """OpenSSL refusing a cipher context (past 256 bytes both backends use it)
+    is a broken invariant, not an input error: it must not surface as one of
+    the ValueErrors a caller handles, nor be caught by `except Exception`."""
+    name = str(backend).split(".")[1]
+    outcome = run_python(f"""
+        import ctypes, json
+        from tessarils import Backend, Tessaril
+        shim = ctypes.CDLL(None).tessarils_shim_evp_context
+        box = Tessaril(Backend.{name}, key=7)
+        payload = b"p" * 300
+        token = box.encrypt(payload)
+        faults = []
+        shim(1)
+        for call, argument in ((box.encrypt, payload), (box.decrypt, token)):
+            try:
+                try:
+                    call(argument)
+                    faults.append("no fault")
+                except Exception as error:
+                    faults.append("caught as " + type(error).__name__)
+            except BaseException as fault:
+                faults.append(f"{{type(fault).__module__}}.{{type(fault).__qualname__}}: {{fault}}")
+        shim(0)
+        print(json.dumps({{"faults": faults, "after": box.decrypt(box.encrypt(payload)) == payload}}))
+    """, preload=shims["evp_context"])
+    fault = "tessarils.InternalFault: bounded plaintext and AAD fit the cipher limits"
+    assert outcome == {"faults": [fault, fault], "after": True}
 
 
 def test_clock_before_1970_expires_every_token_with_an_expiry(backend):

@@ -35,6 +35,7 @@ TEST(Base64url, EncodesLikeTheReferenceAndDecodesBack)
         const auto back = base64url_decode(text);
         ASSERT_TRUE(back.has_value()) << text;
         ASSERT_EQ(std::vector<std::uint8_t>(back->data(), back->data() + back->size()), bytes);
+        ASSERT_EQ(back->empty(), n == 0);
     }
 }
 
