@@ -108,7 +108,10 @@ std::optional<SecretText> read_environment(std::string_view name)
 
 bool fill_random(std::span<std::uint8_t> out) noexcept
 {
-    // One call, no retry: anything short of the full count is a failure.
+    // Nothing to draw asks nothing of the kernel (an emulator may refuse a
+    // null buffer even of length zero). Otherwise one call, no retry:
+    // anything short of the full count is a failure.
+    if (out.empty()) return true;
     const ssize_t got = getrandom(out.data(), out.size(), 0);
     return got >= 0 && static_cast<std::size_t>(got) == out.size();
 }
