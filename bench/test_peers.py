@@ -5,7 +5,7 @@ so that a misconfigured peer cannot make tessarils look fast. Where a format
 shares an AEAD with tessarils, its tokens and ours are opened by hand with
 the PyPI releases of cryptography and PyNaCl.
 
-Runs in the environment of scripts/peers-venv (scripts/stage-peers)."""
+Runs in the environment scripts/tool-venv makes from bench/requirements.txt (scripts/stage-peers)."""
 
 import base64
 import importlib.metadata
