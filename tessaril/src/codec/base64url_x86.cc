@@ -126,14 +126,15 @@ TESSARILS_AVX2 inline __m256i in_range(__m256i c, char lo, char hi) noexcept
                             _mm256_cmpgt_epi8(_mm256_set1_epi8(byte(hi + 1)), c));
 }
 
-// Packs 32 sextets (one per byte) into 24 bytes at the bottom of the register.
+// Packs 32 sextets (one per byte) into 24 bytes at the bottom of the register
+// (the top 8 bytes are left over, not zeros: see decode_round below).
 TESSARILS_AVX2 inline __m256i join_sextets(__m256i x) noexcept
 {
     const __m256i pairs = _mm256_maddubs_epi16(x, _mm256_set1_epi32(0x01400140));
     const __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-    const __m256i lanes = _mm256_shuffle_epi8(words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1,
-                                                                      -1, -1, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12,
-                                                                      -1, -1, -1, -1));
+    const __m256i lanes = _mm256_shuffle_epi8(words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 3, 7, 11,
+                                                                      15, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 3, 7,
+                                                                      11, 15));
     return _mm256_permutevar8x32_epi32(lanes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
 }
 
@@ -287,7 +288,11 @@ TESSARILS_AVX512 inline __m512i decode_round(__m512i c, __mmask64& bad) noexcept
     x = _mm512_mask_mov_epi8(x, underscore, _mm512_set1_epi8(63));
     const __m512i joined = _mm512_madd_epi16(_mm512_maddubs_epi16(x, _mm512_set1_epi32(0x01400140)),
                                              _mm512_set1_epi32(0x00011000));
-    const __m512i lanes = _mm512_broadcast_i32x4(_mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+    // The last four bytes of each lane are never kept (the next round's
+    // store or the store mask covers them); naming real bytes rather than
+    // zeros keeps clang from splitting this shuffle and the permute into
+    // half-register pieces around the zeros it would know of.
+    const __m512i lanes = _mm512_broadcast_i32x4(_mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 3, 7, 11, 15));
     const __m512i compact = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15);
     return _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(joined, lanes));
 }
