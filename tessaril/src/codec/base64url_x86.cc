@@ -52,7 +52,7 @@ struct Avx2Constants {
     Vector32 join_bytes = x86::both_lanes({2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1});
     Vector32 join_lanes = x86::lanes32({0, 1, 2, 4, 5, 6, 3, 7});
     // Masks by position, padding, and the filler that is in the alphabet.
-    Vector32 lane_indices = x86::lanes32({0, 1, 2, 3, 4, 5, 6, 7});
+    Vector32 lane_indices = x86::LANE_INDICES;
     Vector32 byte_indices = x86::byte_indices();
     Vector32 padding = x86::splat8('=');
     Vector32 filler = x86::splat8('A');
@@ -89,25 +89,15 @@ TESSARILS_AVX2 inline __m256i encode_round(const Avx2Constants& k, __m128i first
     return sextets_to_chars(k, split_sextets(k, _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1)));
 }
 
-// All ones in the first |count| of the eight 32-bit lanes, count <= 8: the
-// mask of the masked loads and stores below, which touch no byte outside it.
 TESSARILS_AVX2 inline __m256i first_lanes(const Avx2Constants& k, std::size_t count) noexcept
 {
-    return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(count)), load(k.lane_indices));
+    return x86::first_lanes(count, load(k.lane_indices));
 }
 
 // All ones in the first |count| bytes, count <= 32.
 TESSARILS_AVX2 inline __m256i first_bytes(const Avx2Constants& k, std::size_t count) noexcept
 {
     return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(count)), load(k.byte_indices));
-}
-
-// The |count| bytes at |p|, count < 4, in the low bytes of a word.
-inline std::uint32_t load_bytes(const std::uint8_t* p, std::size_t count) noexcept
-{
-    std::uint32_t word = 0;
-    for (std::size_t k = 0; k < count; ++k) word |= std::uint32_t{p[k]} << (8 * k);
-    return word;
 }
 
 // Characters that carry bits of |size| bytes; the rest of the last quantum
@@ -118,18 +108,12 @@ constexpr std::size_t data_chars(std::size_t size) noexcept
 }
 
 // Encodes the last |size| <= 24 bytes of a field, padding included, with no
-// copy: the whole 4-byte words come in through a masked load, the last one
-// to three bytes one by one, and the characters, one 4-byte word per group,
-// go out through a masked store.
+// copy: the bytes come in as x86::load_first_bytes reads them, and the
+// characters, one 4-byte word per group, go out through a masked store.
 TESSARILS_AVX2 inline void encode_last_avx2(const Avx2Constants& k, const std::uint8_t* in, std::size_t size,
                                             char* out) noexcept
 {
-    const std::size_t words = size / 4;
-    __m256i bytes = _mm256_maskload_epi32(reinterpret_cast<const int*>(in), first_lanes(k, words));
-    const auto rest = static_cast<int>(load_bytes(in + 4 * words, size % 4));
-    bytes = _mm256_or_si256(bytes, _mm256_and_si256(_mm256_set1_epi32(rest),
-                                                    _mm256_cmpeq_epi32(_mm256_set1_epi32(static_cast<int>(words)),
-                                                                       load(k.lane_indices))));
+    const __m256i bytes = x86::load_first_bytes(in, size, load(k.lane_indices));
     const __m256i chars = sextets_to_chars(k, split_sextets(k, _mm256_permutevar8x32_epi32(bytes, load(k.group_lanes))));
     _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(k, (size + 2) / 3),
                            _mm256_blendv_epi8(load(k.padding), chars, first_bytes(k, data_chars(size))));
