@@ -260,24 +260,31 @@ TESSARILS_AVX512 inline __m512i encode_round(__m512i v) noexcept
     return step_where_above(c, x, 62, UNDERSCORE_STEP);
 }
 
-// Mask of the low |n| bytes, n < 64.
+// Mask of the low |n| bytes, n <= 64.
 inline std::uint64_t low_bytes(std::size_t n) noexcept
 {
-    return (std::uint64_t{1} << n) - 1;
+    return n < 64 ? (std::uint64_t{1} << n) - 1 : ~std::uint64_t{0};
 }
 
-TESSARILS_AVX512 void encode_avx512(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+// Encodes the last |size| <= 48 bytes of a field, padding included, through
+// a masked load of exactly those bytes and a masked store of exactly their
+// characters.
+TESSARILS_AVX512 inline void encode_last_avx512(const std::uint8_t* in, std::size_t size, char* out) noexcept
+{
+    const __m512i chars = encode_round(_mm512_maskz_loadu_epi8(low_bytes(size), in));
+    _mm512_mask_storeu_epi8(out, low_bytes(4 * ((size + 2) / 3)),
+                            _mm512_mask_blend_epi8(low_bytes(data_chars(size)), _mm512_set1_epi8('='), chars));
+}
+
+TESSARILS_AVX512 void encode_avx512(const std::uint8_t* in, std::size_t size, char* out) noexcept
 {
     // 16 groups (48 bytes) per round through a masked load of exactly those
     // bytes; the last round masks its load and store to what is left.
     std::size_t g = 0;
-    for (; groups - g >= 16; g += 16) {
+    for (; size - 3 * g > 48; g += 16) {
         _mm512_storeu_si512(out + 4 * g, encode_round(_mm512_maskz_loadu_epi8(low_bytes(48), in + 3 * g)));
     }
-    if (const std::size_t n = groups - g; n != 0) {
-        _mm512_mask_storeu_epi8(out + 4 * g, low_bytes(4 * n),
-                                encode_round(_mm512_maskz_loadu_epi8(low_bytes(3 * n), in + 3 * g)));
-    }
+    encode_last_avx512(in + 3 * g, size - 3 * g, out + 4 * g);
 }
 
 // Mask of the bytes with lo <= c <= hi, by one unsigned compare of c - lo.
@@ -311,32 +318,41 @@ TESSARILS_AVX512 inline __m512i decode_round(__m512i c, __mmask64& bad) noexcept
     return _mm512_permutexvar_epi32(compact, _mm512_shuffle_epi8(joined, lanes));
 }
 
-TESSARILS_AVX512 void decode_avx512(const char* in, std::size_t quanta, std::uint8_t* out,
-                                    std::uint32_t& invalid) noexcept
+// Decodes the last |size| <= 48 bytes of a field: the characters that carry
+// their bits through a masked load (the padding and the rest of the
+// register read as 'A', which is in the alphabet), the bytes through a
+// masked store. The bits the padding stands for land in the bytes from
+// |size| on, which must be zero.
+TESSARILS_AVX512 inline void decode_last_avx512(const char* in, std::size_t size, std::uint8_t* out,
+                                                __mmask64& bad) noexcept
+{
+    const __m512i c = _mm512_mask_loadu_epi8(_mm512_set1_epi8('A'), low_bytes(data_chars(size)), in);
+    const __m512i bytes = decode_round(c, bad);
+    bad = _kor_mask64(bad, _mm512_mask_test_epi8_mask(_cvtu64_mask64(~low_bytes(size)), bytes, bytes));
+    _mm512_mask_storeu_epi8(out, low_bytes(size), bytes);
+}
+
+TESSARILS_AVX512 std::uint32_t decode_avx512(const char* in, std::size_t chars, std::uint8_t* out,
+                                             std::size_t size) noexcept
 {
     // 16 quanta (64 characters, 48 bytes) per round, stored as 64 bytes while
-    // 22 quanta of output are in hand; the rest in rounds with masked loads
-    // (filled out with 'A', which is in the alphabet) and masked stores.
+    // 22 whole quanta of output are in hand; the rest in rounds with masked
+    // loads and stores, the last with the padding.
+    const std::size_t quanta = chars / 4;
     __mmask64 bad = 0;
     std::size_t q = 0;
-    for (; quanta - q >= 22; q += 16) {
+    for (; size / 3 - q >= 22; q += 16) {
         _mm512_storeu_si512(out + 3 * q, decode_round(_mm512_loadu_si512(in + 4 * q), bad));
     }
-    while (q < quanta) {
-        const std::size_t n = quanta - q < 16 ? quanta - q : 16;
-        const __m512i c = _mm512_mask_loadu_epi8(_mm512_set1_epi8('A'), n == 16 ? ~std::uint64_t{0} : low_bytes(4 * n),
-                                                 in + 4 * q);
-        _mm512_mask_storeu_epi8(out + 3 * q, low_bytes(3 * n), decode_round(c, bad));
-        q += n;
-    }
-    const std::uint64_t bad_bits = _cvtmask64_u64(bad);
-    invalid |= static_cast<std::uint32_t>(bad_bits | bad_bits >> 32);
+    for (; quanta - q > 16; q += 16) decode_last_avx512(in + 4 * q, 48, out + 3 * q, bad);
+    decode_last_avx512(in + 4 * q, size - 3 * q, out + 3 * q, bad);
+    return _cvtmask64_u64(bad) != 0 ? 1 : 0;
 }
 
 }  // namespace
 
 const Kernel AVX2_KERNEL = {"avx2", encode_avx2, decode_avx2};
-const Kernel AVX512_KERNEL = {"avx512bw", encode_by_groups<encode_avx512>, decode_by_quanta<decode_avx512>};
+const Kernel AVX512_KERNEL = {"avx512bw", encode_avx512, decode_avx512};
 
 }  // namespace tessaril::base64url_detail
 
