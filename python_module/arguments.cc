@@ -183,9 +183,8 @@ bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, st
     return check_required(signature, filled);
 }
 
-bool noted(Param param, bool ok) noexcept
+bool add_param_note(Param param) noexcept
 {
-    if (ok) return true;
     PyObject* raised = PyErr_GetRaisedException();
     Owned note(PyUnicode_FromFormat("while processing '%s'", param_name(param)));
     Owned added;
