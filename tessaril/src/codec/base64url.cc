@@ -181,6 +181,17 @@ std::string base64url_encode(std::span<const std::uint8_t> in)
     return out;
 }
 
+void base64url_encode_joined(std::span<const std::span<const std::uint8_t>> fields, char separator,
+                             char* out) noexcept
+{
+    const base64url_detail::Kernel& kernel = base64url_detail::active_kernel();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i != 0) *out++ = separator;
+        kernel.encode(fields[i].data(), fields[i].size(), out);
+        out += base64url_encoded_size(fields[i].size());
+    }
+}
+
 std::optional<Buffer> base64url_decode(std::string_view field)
 {
     return base64url_detail::decode_with(base64url_detail::active_kernel(), field);
