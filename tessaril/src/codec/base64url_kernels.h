@@ -1,7 +1,8 @@
 // The kernels of the base64url codec, one per instruction set, each taking
-// whole fields; chosen once per process. Every kernel maps by arithmetic only (compares, masks and
-// adds; shuffles move bytes by fixed positions, never by data), so all of
-// them give identical output and identical accept/refuse decisions.
+// whole fields; chosen once per process. Every kernel maps by arithmetic
+// only (compares, masks and adds; shuffles move bytes by fixed positions,
+// never by data), so all of them give identical output and identical
+// accept/refuse decisions.
 #pragma once
 
 #include <cstddef>

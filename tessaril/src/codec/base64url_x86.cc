@@ -114,7 +114,8 @@ TESSARILS_AVX2 inline void encode_last_avx2(const Avx2Constants& k, const std::u
                                             char* out) noexcept
 {
     const __m256i bytes = x86::load_first_bytes(in, size, load(k.lane_indices));
-    const __m256i chars = sextets_to_chars(k, split_sextets(k, _mm256_permutevar8x32_epi32(bytes, load(k.group_lanes))));
+    const __m256i groups = _mm256_permutevar8x32_epi32(bytes, load(k.group_lanes));
+    const __m256i chars = sextets_to_chars(k, split_sextets(k, groups));
     _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(k, (size + 2) / 3),
                            _mm256_blendv_epi8(load(k.padding), chars, first_bytes(k, data_chars(size))));
 }
