@@ -138,9 +138,12 @@ bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t n
     if (positional > signature.params.size()) return too_many_positional(signature, positional);
     for (PyObject*& slot : slots) slot = nullptr;
     for (std::size_t i = 0; i < positional; ++i) slots[i] = args[i];
+    const bool has_keywords = kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0;
+    // The common call, every required argument by position, needs no more.
+    if (!has_keywords && positional >= signature.required) return true;
 
     const auto filled = [&](std::size_t i) { return slots[i] != nullptr; };
-    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+    if (has_keywords) {
         PyObject* const* interned = interned_names();
         if (interned == nullptr) return false;
         const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
@@ -183,9 +186,8 @@ bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, st
     return check_required(signature, filled);
 }
 
-bool noted(Param param, bool ok) noexcept
+bool add_param_note(Param param) noexcept
 {
-    if (ok) return true;
     PyObject* raised = PyErr_GetRaisedException();
     Owned note(PyUnicode_FromFormat("while processing '%s'", param_name(param)));
     Owned added;

@@ -49,10 +49,17 @@ struct Signature {
     return argument != nullptr && argument != Py_None;
 }
 
-// Passes |ok| through; when it is false, adds the note "while processing
-// '<param>'" to the pending exception. A failure to add the note is
-// discarded, leaving the original exception in place.
-[[nodiscard]] bool noted(Param param, bool ok) noexcept;
+// Adds the note "while processing '<param>'" to the pending exception and
+// returns false. A failure to add the note is discarded, leaving the
+// original exception in place.
+bool add_param_note(Param param) noexcept;
+
+// Passes |ok| through; when it is false, adds the note of add_param_note.
+// Inline, so that an argument that converts costs no call.
+[[nodiscard]] inline bool noted(Param param, bool ok) noexcept
+{
+    return ok || add_param_note(param);
+}
 
 // Raises TypeError "'<type>' object is not an instance of '<expected>'",
 // or "'None' is not an instance of '<expected>'" when |none_by_name| and

@@ -65,10 +65,12 @@ std::vector<std::uint8_t> random_bytes(std::size_t n)
 }
 
 // Lengths that reach every tail case and the wide kernels' block sizes. All
-// of 0..100 bytes covers every length the short paths take: the vector
-// kernels' masked rounds for fields under a block (and for every field's
-// last groups), the word-at-a-time kernel's odd group, and the padded last
-// quantum each kernel shares.
+// of 0..100 bytes covers every length the short paths take: the AVX2
+// base64url kernel's masked rounds, which take the whole of a field under 33
+// bytes and the last groups and padding of every longer one, the
+// word-at-a-time kernel's odd group, the padded last quantum the group
+// kernels share, and the AVX2 UTF-8 kernel's texts under its 32-byte block,
+// checked in registers.
 std::vector<std::size_t> lengths()
 {
     std::vector<std::size_t> n;

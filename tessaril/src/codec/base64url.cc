@@ -58,19 +58,7 @@ constexpr std::uint32_t decode_sextet(char ch, std::int32_t& valid) noexcept
                                       (dash & 62) | (underscore & 63));
 }
 
-// The last one or two bytes of a field, and their padding.
-void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept
-{
-    using namespace base64url_detail::word;
-    const std::uint64_t bits = (std::uint64_t{in[0]} << 40) | (rest == 2 ? std::uint64_t{in[1]} << 32 : 0);
-    // '=' where the padding sits, which the length fixes.
-    const std::uint64_t padding = rest == 2 ? 0xFF000000 : 0xFFFF0000;
-    const std::uint64_t chars = (encode_word(bits) & ~padding) | ('=' * ONES & padding);
-    const std::uint64_t in_order = from_memory_order(chars);
-    std::memcpy(out, &in_order, 4);
-}
-
-std::size_t encode_groups_scalar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+void encode_groups_scalar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
     for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
         const std::uint32_t w = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
@@ -79,11 +67,9 @@ std::size_t encode_groups_scalar(const std::uint8_t* in, std::size_t groups, cha
         out[2] = encode_sextet(w >> 6);
         out[3] = encode_sextet(w);
     }
-    return groups;
 }
 
-std::size_t decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_t* out,
-                                 std::uint32_t& invalid) noexcept
+void decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept
 {
     std::int32_t valid = -1;
     for (std::size_t q = 0; q < quanta; ++q, in += 4, out += 3) {
@@ -94,14 +80,44 @@ std::size_t decode_quanta_scalar(const char* in, std::size_t quanta, std::uint8_
         out[2] = static_cast<std::uint8_t>(w);
     }
     invalid |= ~static_cast<std::uint32_t>(valid);
-    return quanta;
 }
 
 }  // namespace
 
 namespace base64url_detail {
 
-const Kernel SCALAR_KERNEL = {"scalar", encode_groups_scalar, decode_quanta_scalar, 0, nullptr};
+void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept
+{
+    using namespace word;
+    const std::uint64_t bits = (std::uint64_t{in[0]} << 40) | (rest == 2 ? std::uint64_t{in[1]} << 32 : 0);
+    // '=' where the padding sits, which the length fixes.
+    const std::uint64_t padding = rest == 2 ? 0xFF000000 : 0xFFFF0000;
+    const std::uint64_t chars = (encode_word(bits) & ~padding) | ('=' * ONES & padding);
+    const std::uint64_t in_order = from_memory_order(chars);
+    std::memcpy(out, &in_order, 4);
+}
+
+std::uint32_t decode_padded_quantum(const char* in, std::size_t padding, std::uint8_t* out) noexcept
+{
+    // Decoded with its '=' read as 'A' (sextet 0) and the rest of the word
+    // filled out with 'A'. Any '=' left among its data characters fails the
+    // alphabet test.
+    using namespace word;
+    std::uint64_t chars = 0;
+    std::memcpy(&chars, in, 4);
+    const std::uint64_t padded = padding == 1 ? 0xFF000000 : 0xFFFF0000;
+    chars = (from_memory_order(chars) & ~padded) | ('A' * ONES & (padded | ~std::uint64_t{0xFFFFFFFF}));
+    std::uint64_t bad = 0;
+    const std::uint64_t bits = decode_word(chars, bad);
+    out[0] = static_cast<std::uint8_t>(bits >> 40);
+    if (padding == 1) out[1] = static_cast<std::uint8_t>(bits >> 32);
+    // Canonical form: the bits the padding stands for are zero, which
+    // rejects stray low bits (QR== for QQ==).
+    bad |= bits & (padding == 1 ? 0xFF000000 : 0xFFFF000000);
+    return static_cast<std::uint32_t>(bad | bad >> 32);
+}
+
+const Kernel SCALAR_KERNEL = {"scalar", encode_by_groups<encode_groups_scalar>, decode_by_quanta<decode_quanta_scalar>};
 
 std::span<const Kernel* const> available_kernels() noexcept
 {
@@ -111,7 +127,6 @@ std::span<const Kernel* const> available_kernels() noexcept
         {&SCALAR_KERNEL, codec::runs_anywhere},
         {&SWAR_KERNEL, codec::runs_anywhere},
 #ifdef TESSARILS_BASE64URL_X86
-        {&AVX2_SHORT_KERNEL, x86::runs_avx2},
         {&AVX2_KERNEL, x86::runs_avx2},
         {&AVX512_KERNEL, x86::runs_avx512},
 #endif
@@ -130,19 +145,9 @@ const Kernel& active_kernel() noexcept
     return active;
 }
 
-// |kernel|, or its short path for a field of |groups| whole groups.
-const Kernel& for_length(const Kernel& kernel, std::size_t groups) noexcept
-{
-    return groups < kernel.short_below ? *kernel.short_path : kernel;
-}
-
 void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept
 {
-    const std::size_t groups = in.size() / 3;
-    if (const std::size_t done = for_length(kernel, groups).encode(in.data(), groups, out); done != groups) {
-        encode_groups_scalar(in.data() + 3 * done, groups - done, out + 4 * done);
-    }
-    if (const std::size_t rest = in.size() % 3; rest != 0) encode_tail(in.data() + 3 * groups, rest, out + 4 * groups);
+    kernel.encode(in.data(), in.size(), out);
 }
 
 std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field)
@@ -155,34 +160,7 @@ std::optional<Buffer> decode_with(const Kernel& kernel, std::string_view field)
     const std::size_t padding = field[len - 1] != '=' ? 0 : field[len - 2] == '=' ? 2 : 1;
     const std::size_t decoded_size = len / 4 * 3 - padding;
     Buffer out = Buffer::uninitialized(decoded_size);
-
-    std::uint32_t invalid = 0;
-    const std::size_t full_quanta = len / 4 - (padding != 0);
-    if (const std::size_t done = for_length(kernel, full_quanta).decode(field.data(), full_quanta, out.data(), invalid);
-        done != full_quanta) {
-        decode_quanta_scalar(field.data() + 4 * done, full_quanta - done, out.data() + 3 * done, invalid);
-    }
-
-    if (padding != 0) {
-        // Last quantum: "xx==" or "xxx=", decoded with its '=' read as 'A'
-        // (sextet 0) and the rest of the word filled out with 'A'. Any '='
-        // left among its data characters fails the alphabet test.
-        using namespace word;
-        std::uint64_t chars = 0;
-        std::memcpy(&chars, field.data() + 4 * full_quanta, 4);
-        const std::uint64_t padded = padding == 1 ? 0xFF000000 : 0xFFFF0000;
-        chars = (from_memory_order(chars) & ~padded) | ('A' * ONES & (padded | ~std::uint64_t{0xFFFFFFFF}));
-        std::uint64_t bad = 0;
-        const std::uint64_t bits = decode_word(chars, bad);
-        std::uint8_t* o = out.data() + 3 * full_quanta;
-        o[0] = static_cast<std::uint8_t>(bits >> 40);
-        if (padding == 1) o[1] = static_cast<std::uint8_t>(bits >> 32);
-        // Canonical form: the bits the padding stands for are zero, which
-        // rejects stray low bits (QR== for QQ==).
-        bad |= bits & (padding == 1 ? 0xFF000000 : 0xFFFF000000);
-        invalid |= static_cast<std::uint32_t>(bad | bad >> 32);
-    }
-    if (invalid != 0) return std::nullopt;
+    if (kernel.decode(field.data(), len, out.data(), decoded_size) != 0) return std::nullopt;
     return out;
 }
 
@@ -201,6 +179,17 @@ std::string base64url_encode(std::span<const std::uint8_t> in)
         return n;
     });
     return out;
+}
+
+void base64url_encode_joined(std::span<const std::span<const std::uint8_t>> fields, char separator,
+                             char* out) noexcept
+{
+    const base64url_detail::Kernel& kernel = base64url_detail::active_kernel();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i != 0) *out++ = separator;
+        kernel.encode(fields[i].data(), fields[i].size(), out);
+        out += base64url_encoded_size(fields[i].size());
+    }
 }
 
 std::optional<Buffer> base64url_decode(std::string_view field)

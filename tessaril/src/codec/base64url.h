@@ -24,6 +24,12 @@ void base64url_encode_into(std::span<const std::uint8_t> in, char* out) noexcept
 
 [[nodiscard]] std::string base64url_encode(std::span<const std::uint8_t> in);
 
+// Writes the encodings of |fields| one after another, |separator| between
+// each two: their encoded sizes plus fields.size() - 1 characters. One
+// kernel look-up for all of them.
+void base64url_encode_joined(std::span<const std::span<const std::uint8_t>> fields, char separator,
+                             char* out) noexcept;
+
 // Decodes one field in exactly the form base64url_encode produces; nullopt
 // for any other input (bad length, padding, alphabet or non-canonical bits).
 [[nodiscard]] std::optional<Buffer> base64url_decode(std::string_view field);

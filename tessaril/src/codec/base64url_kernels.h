@@ -1,7 +1,8 @@
-// The bulk loops of the base64url codec, one kernel per instruction set,
-// chosen once per process. Every kernel maps by arithmetic only (compares, masks and
-// adds; shuffles move bytes by fixed positions, never by data), so all of
-// them give identical output and identical accept/refuse decisions.
+// The kernels of the base64url codec, one per instruction set, each taking
+// whole fields; chosen once per process. Every kernel maps by arithmetic
+// only (compares, masks and adds; shuffles move bytes by fixed positions,
+// never by data), so all of them give identical output and identical
+// accept/refuse decisions.
 #pragma once
 
 #include <cstddef>
@@ -17,27 +18,57 @@ namespace tessaril::base64url_detail {
 struct Kernel {
     const char* name;
 
-    // Encodes whole 3-byte groups from the start of |in| (|groups| of them
-    // available) into 4 characters each; returns how many it did. It may stop
-    // early and leave the rest to the portable loop.
-    std::size_t (*encode)(const std::uint8_t* in, std::size_t groups, char* out) noexcept;
+    // Writes the base64url_encoded_size(size) characters of the |size| bytes
+    // at |in|, padding included.
+    void (*encode)(const std::uint8_t* in, std::size_t size, char* out) noexcept;
 
-    // Decodes whole unpadded 4-character quanta from |in| (|quanta| available)
-    // into 3 bytes each; returns how many it did. Any character outside the
-    // alphabet sets bits in |invalid|; nothing branches on the characters.
-    std::size_t (*decode)(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept;
-
-    // Fields with fewer whole groups (or quanta) than |short_below| go
-    // through |short_path| instead: shorter than the vector block loop
-    // takes, where its set-up costs more than the work. The choice follows
-    // the length, which is public.
-    std::size_t short_below;
-    const Kernel* short_path;
+    // Decodes the |chars| characters at |in| (a non-zero multiple of 4) into
+    // the |size| bytes at |out|. |size| says how many of the last characters
+    // are padding: the caller found '=' there, and the kernel reads them as
+    // 'A'. Returns non-zero when any other character is outside the alphabet
+    // ('=' included) or the bits the padding stands for are not zero; nothing
+    // branches on the characters.
+    std::uint32_t (*decode)(const char* in, std::size_t chars, std::uint8_t* out, std::size_t size) noexcept;
 };
 
-// The portable loops, which every processor runs: one character at a time,
-// the reference the others are held to, and eight at a time in a 64-bit
-// word.
+// The loops of a kernel that works in whole 3-byte groups and 4-character
+// quanta: all |groups| (or |quanta|) at |in|, 4 characters (or 3 bytes) each.
+// Decoding sets bits in |invalid| for any character outside the alphabet.
+using EncodeGroups = void (*)(const std::uint8_t* in, std::size_t groups, char* out) noexcept;
+using DecodeQuanta = void (*)(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept;
+
+// The last one or two bytes of a field, |rest| of them, and their padding:
+// 4 characters.
+void encode_tail(const std::uint8_t* in, std::size_t rest, char* out) noexcept;
+
+// The padded last quantum, "xx==" (|padding| 2) or "xxx=" (1), to its 1 or 2
+// bytes; non-zero for a character outside the alphabet or a set bit that
+// the padding stands for.
+[[nodiscard]] std::uint32_t decode_padded_quantum(const char* in, std::size_t padding, std::uint8_t* out) noexcept;
+
+// A whole-field encode and decode from the loops of a group kernel.
+template <EncodeGroups encode_groups>
+void encode_by_groups(const std::uint8_t* in, std::size_t size, char* out) noexcept
+{
+    const std::size_t groups = size / 3;
+    encode_groups(in, groups, out);
+    if (const std::size_t rest = size % 3; rest != 0) encode_tail(in + 3 * groups, rest, out + 4 * groups);
+}
+
+template <DecodeQuanta decode_quanta>
+std::uint32_t decode_by_quanta(const char* in, std::size_t chars, std::uint8_t* out, std::size_t size) noexcept
+{
+    const std::size_t padding = chars / 4 * 3 - size;
+    const std::size_t full = chars / 4 - (padding != 0 ? 1 : 0);
+    std::uint32_t invalid = 0;
+    decode_quanta(in, full, out, invalid);
+    if (padding != 0) invalid |= decode_padded_quantum(in + 4 * full, padding, out + 3 * full);
+    return invalid;
+}
+
+// The portable kernels, which every processor runs: one character at a
+// time, the reference the others are held to, and eight at a time in a
+// 64-bit word.
 extern const Kernel SCALAR_KERNEL;
 extern const Kernel SWAR_KERNEL;
 
@@ -64,7 +95,6 @@ constexpr int UNDERSCORE_STEP = ('_' - 63) - ('-' - 62);  // 63     -> _
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARILS_BASE64URL_X86 1
-extern const Kernel AVX2_SHORT_KERNEL;
 extern const Kernel AVX2_KERNEL;
 extern const Kernel AVX512_KERNEL;
 #endif

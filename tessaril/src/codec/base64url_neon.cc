@@ -48,7 +48,7 @@ inline uint8x16x4_t encode_round(uint8x16x3_t b) noexcept
     return c;
 }
 
-std::size_t encode_neon(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+void encode_neon(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
     // 16 groups (48 bytes, 64 characters) per round; the structured load and
     // store touch exactly those bytes.
@@ -65,7 +65,6 @@ std::size_t encode_neon(const std::uint8_t* in, std::size_t groups, char* out) n
         vst4q_u8(chars, encode_round(vld3q_u8(bytes)));
         std::memcpy(out + 4 * g, chars, 4 * n);
     }
-    return groups;
 }
 
 // All ones where lo <= c <= hi, by one unsigned compare of c - lo.
@@ -106,7 +105,7 @@ inline uint8x16x3_t decode_round(uint8x16x4_t c, uint8x16_t& valid) noexcept
     return b;
 }
 
-std::size_t decode_neon(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept
+void decode_neon(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept
 {
     // 16 quanta (64 characters, 48 bytes) per round.
     uint8x16_t valid = splat(0xff);
@@ -126,12 +125,11 @@ std::size_t decode_neon(const char* in, std::size_t quanta, std::uint8_t* out, s
     }
     // The smallest lane is 0xff only when every lane is.
     invalid |= static_cast<std::uint8_t>(~vminvq_u8(valid));
-    return quanta;
 }
 
 }  // namespace
 
-const Kernel NEON_KERNEL = {"neon", encode_neon, decode_neon, 0, nullptr};
+const Kernel NEON_KERNEL = {"neon", encode_by_groups<encode_neon>, decode_by_quanta<decode_neon>};
 
 }  // namespace tessaril::base64url_detail
 

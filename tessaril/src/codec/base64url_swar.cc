@@ -13,7 +13,7 @@ namespace {
 
 using namespace word;
 
-std::size_t encode_swar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
+void encode_swar(const std::uint8_t* in, std::size_t groups, char* out) noexcept
 {
     std::size_t g = 0;
     for (; groups - g >= 2; g += 2, in += 6, out += 8) {
@@ -29,10 +29,9 @@ std::size_t encode_swar(const std::uint8_t* in, std::size_t groups, char* out) n
         const std::uint64_t chars = from_memory_order(encode_word(bits));
         std::memcpy(out, &chars, 4);
     }
-    return groups;
 }
 
-std::size_t decode_swar(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept
+void decode_swar(const char* in, std::size_t quanta, std::uint8_t* out, std::uint32_t& invalid) noexcept
 {
     std::uint64_t bad = 0;
     std::size_t q = 0;
@@ -52,11 +51,10 @@ std::size_t decode_swar(const char* in, std::size_t quanta, std::uint8_t* out, s
         out[2] = static_cast<std::uint8_t>(bits >> 24);
     }
     invalid |= static_cast<std::uint32_t>(bad | bad >> 32);
-    return quanta;
 }
 
 }  // namespace
 
-const Kernel SWAR_KERNEL = {"swar", encode_swar, decode_swar, 0, nullptr};
+const Kernel SWAR_KERNEL = {"swar", encode_by_groups<encode_swar>, decode_by_quanta<decode_swar>};
 
 }  // namespace tessaril::base64url_detail

@@ -15,6 +15,7 @@
 
 #include <immintrin.h>
 
+#include "processor/x86_constants.h"
 #include "processor/x86_targets.h"
 
 #include "core/secret.h"
@@ -27,27 +28,55 @@ using x86::byte;
 
 // ---- AVX2: 32 bytes per block ----------------------------------------------
 
-TESSARILS_AVX2 inline __m256i table(const NibbleTable& entries) noexcept
+// The same 16 table entries in both lanes.
+constexpr x86::Vector32 table(const NibbleTable& entries) noexcept
 {
-    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data())));
+    x86::Vector32 v{};
+    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = entries[i % 16];
+    return v;
 }
 
+constexpr x86::Vector32 end_limits_32() noexcept
+{
+    x86::Vector32 v{};
+    v.bytes = end_limits<32>();
+    return v;
+}
+
+struct Avx2Constants {
+    x86::Vector32 first_high = table(FIRST_HIGH), first_low = table(FIRST_LOW), second_high = table(SECOND_HIGH);
+    x86::Vector32 nibble = x86::splat8(0x0F);
+    x86::Vector32 third_byte_bias = x86::splat8(THIRD_BYTE_BIAS), fourth_byte_bias = x86::splat8(FOURTH_BYTE_BIAS);
+    x86::Vector32 top_bits = x86::splat8(0x80);
+    x86::Vector32 end_limits = end_limits_32();
+    x86::Vector32 lane_indices = x86::LANE_INDICES;
+};
+
+constexpr Avx2Constants AVX2_CONSTANTS{};
+
+// The tables, which the byte shuffles take only from registers.
 struct Avx2Tables {
     __m256i first_high, first_low, second_high;
 };
 
-TESSARILS_AVX2 inline __m256i low_nibbles(__m256i v) noexcept
+TESSARILS_AVX2 inline Avx2Tables tables(const Avx2Constants& k) noexcept
 {
-    return _mm256_and_si256(v, _mm256_set1_epi8(0x0F));
+    return {x86::load(k.first_high), x86::load(k.first_low), x86::load(k.second_high)};
 }
 
-TESSARILS_AVX2 inline __m256i high_nibbles(__m256i v) noexcept
+TESSARILS_AVX2 inline __m256i low_nibbles(const Avx2Constants& k, __m256i v) noexcept
 {
-    return low_nibbles(_mm256_srli_epi16(v, 4));
+    return _mm256_and_si256(v, x86::load(k.nibble));
+}
+
+TESSARILS_AVX2 inline __m256i high_nibbles(const Avx2Constants& k, __m256i v) noexcept
+{
+    return low_nibbles(k, _mm256_srli_epi16(v, 4));
 }
 
 // The faults of block |in|, given the block before it.
-TESSARILS_AVX2 inline __m256i block_faults(const Avx2Tables& t, __m256i in, __m256i before) noexcept
+TESSARILS_AVX2 inline __m256i block_faults(const Avx2Constants& k, const Avx2Tables& t, __m256i in,
+                                           __m256i before) noexcept
 {
     // The high lane of |before| and the low lane of |in|: the 16 bytes that
     // precede each lane of |in|.
@@ -55,29 +84,43 @@ TESSARILS_AVX2 inline __m256i block_faults(const Avx2Tables& t, __m256i in, __m2
     const __m256i prev1 = _mm256_alignr_epi8(in, behind, 15);
     const __m256i prev2 = _mm256_alignr_epi8(in, behind, 14);
     const __m256i prev3 = _mm256_alignr_epi8(in, behind, 13);
-    const __m256i first = _mm256_and_si256(_mm256_shuffle_epi8(t.first_high, high_nibbles(prev1)),
-                                           _mm256_shuffle_epi8(t.first_low, low_nibbles(prev1)));
-    const __m256i pair_faults = _mm256_and_si256(first, _mm256_shuffle_epi8(t.second_high, high_nibbles(in)));
+    const __m256i first = _mm256_and_si256(_mm256_shuffle_epi8(t.first_high, high_nibbles(k, prev1)),
+                                           _mm256_shuffle_epi8(t.first_low, low_nibbles(k, prev1)));
+    const __m256i pair_faults = _mm256_and_si256(first, _mm256_shuffle_epi8(t.second_high, high_nibbles(k, in)));
     const __m256i continuation_due =
-        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(byte(THIRD_BYTE_BIAS))),
-                                         _mm256_subs_epu8(prev3, _mm256_set1_epi8(byte(FOURTH_BYTE_BIAS)))),
-                         _mm256_set1_epi8(byte(0x80)));
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, x86::load(k.third_byte_bias)),
+                                         _mm256_subs_epu8(prev3, x86::load(k.fourth_byte_bias))),
+                         x86::load(k.top_bits));
     return _mm256_xor_si256(pair_faults, continuation_due);
 }
 
 // Non-zero where the block ends inside a sequence.
-TESSARILS_AVX2 inline __m256i ends_inside(__m256i last) noexcept
+TESSARILS_AVX2 inline __m256i ends_inside(const Avx2Constants& k, __m256i last) noexcept
 {
-    static constexpr auto limits = end_limits<32>();
-    return _mm256_subs_epu8(last, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limits.data())));
+    return _mm256_subs_epu8(last, x86::load(k.end_limits));
+}
+
+// A text shorter than a block, read in registers as x86::load_first_bytes
+// reads it: no copy in memory to make and wipe, and no call, so no text
+// is left in a stack slot.
+TESSARILS_AVX2 inline bool is_valid_short_avx2(const Avx2Constants& k, const std::uint8_t* data,
+                                               std::size_t size) noexcept
+{
+    const __m256i last = x86::load_first_bytes(data, size, x86::load(k.lane_indices));
+    const __m256i error =
+        _mm256_or_si256(block_faults(k, tables(k), last, _mm256_setzero_si256()), ends_inside(k, last));
+    return _mm256_testz_si256(error, error) != 0;
 }
 
 TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) noexcept
 {
-    // The bytes after the last full block go through a block of their own,
-    // on a copy filled out with zeros (ASCII), which a sequence cut short by
-    // the end of the text then fails against; with no bytes left, a block
-    // of zeros does just that. The copy holds text, so it is wiped. No text
+    const Avx2Constants& k = x86::in_memory(AVX2_CONSTANTS);
+    if (size < 32) return is_valid_short_avx2(k, data, size);
+
+    // From a block on, the bytes after the last full block go through a
+    // block of their own, on a copy filled out with zeros (ASCII), which a
+    // sequence cut short by the end of the text then fails against; with no
+    // bytes left, a block of zeros does just that. The copy holds text, so it is wiped. No text
     // may be held in a register across a call, or the compiler keeps it in a
     // stack slot that nothing clears: the copy is made before the first
     // block, read only after the last (the compiler would otherwise read it
@@ -85,17 +128,17 @@ TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) no
     const std::size_t full = size - size % 32;
     alignas(32) std::uint8_t tail[32] = {};
     if (full != size) std::memcpy(tail, data + full, size - full);
-    const Avx2Tables t{table(FIRST_HIGH), table(FIRST_LOW), table(SECOND_HIGH)};
+    const Avx2Tables t = tables(k);
     __m256i error = _mm256_setzero_si256();
     __m256i before = _mm256_setzero_si256();
     for (std::size_t i = 0; i < full; i += 32) {
         const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
-        error = _mm256_or_si256(error, block_faults(t, in, before));
+        error = _mm256_or_si256(error, block_faults(k, t, in, before));
         before = in;
     }
     asm volatile("" ::: "memory");  // the copy is read here, not earlier
     const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
-    error = _mm256_or_si256(error, _mm256_or_si256(block_faults(t, last, before), ends_inside(last)));
+    error = _mm256_or_si256(error, _mm256_or_si256(block_faults(k, t, last, before), ends_inside(k, last)));
     const bool valid = _mm256_testz_si256(error, error) != 0;
     asm volatile("" : : "r"(valid) : "memory");  // the verdict is settled before the wipe
     secure_wipe(tail);

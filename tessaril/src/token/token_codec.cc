@@ -1,5 +1,7 @@
 #include "token/token_codec.h"
 
+#include <array>
+
 #include "codec/base64url.h"
 
 namespace tessaril {
@@ -10,13 +12,10 @@ std::string encode_token(std::span<const std::uint8_t> nonce, std::span<const st
     const std::size_t n1 = base64url_encoded_size(nonce.size());
     const std::size_t n2 = base64url_encoded_size(context.size());
     const std::size_t n3 = base64url_encoded_size(ciphertext.size());
+    const std::array<std::span<const std::uint8_t>, 3> fields = {nonce, context, ciphertext};
     std::string token;
     token.resize_and_overwrite(n1 + n2 + n3 + 2, [&](char* out, std::size_t total) {
-        base64url_encode_into(nonce, out);
-        out[n1] = '.';
-        base64url_encode_into(context, out + n1 + 1);
-        out[n1 + 1 + n2] = '.';
-        base64url_encode_into(ciphertext, out + n1 + n2 + 2);
+        base64url_encode_joined(fields, '.', out);
         return total;
     });
     return token;

@@ -1,0 +1,107 @@
+// Vector constants for the x86 kernels, kept in memory. Built from
+// immediates, as the compiler otherwise does, each costs two or three
+// instructions on every call, which on a field or text of a few bytes is
+// more than the work itself; read from memory, each is an operand of the
+// instruction that uses it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include <immintrin.h>
+
+#include "processor/x86_targets.h"
+
+namespace tessaril::x86 {
+
+struct alignas(32) Vector32 {
+    std::array<std::uint8_t, 32> bytes;
+};
+
+// |value| in every byte.
+constexpr Vector32 splat8(int value) noexcept
+{
+    Vector32 v{};
+    v.bytes.fill(static_cast<std::uint8_t>(value));
+    return v;
+}
+
+// |value| in every 32-bit lane.
+constexpr Vector32 splat32(std::uint32_t value) noexcept
+{
+    Vector32 v{};
+    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = static_cast<std::uint8_t>(value >> (8 * (i % 4)));
+    return v;
+}
+
+// The eight 32-bit lanes.
+constexpr Vector32 lanes32(const std::array<std::uint32_t, 8>& lanes) noexcept
+{
+    Vector32 v{};
+    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = static_cast<std::uint8_t>(lanes[i / 4] >> (8 * (i % 4)));
+    return v;
+}
+
+// The same 16 bytes in both 128-bit lanes.
+constexpr Vector32 both_lanes(const std::array<int, 16>& lane) noexcept
+{
+    Vector32 v{};
+    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = static_cast<std::uint8_t>(lane[i % 16]);
+    return v;
+}
+
+// 0, 1, ..., 31.
+constexpr Vector32 byte_indices() noexcept
+{
+    Vector32 v{};
+    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = static_cast<std::uint8_t>(i);
+    return v;
+}
+
+// |constants| through a pointer the compiler cannot see through, so that it
+// reads them from memory rather than rebuilding them from their known values.
+template <class Constants>
+const Constants& in_memory(const Constants& constants) noexcept
+{
+    const Constants* p = &constants;
+    asm("" : "+r"(p));
+    return *p;
+}
+
+TESSARILS_AVX2 inline __m256i load(const Vector32& v) noexcept
+{
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(v.bytes.data()));
+}
+
+// The lane numbers 0 to 7, one per 32-bit lane.
+inline constexpr Vector32 LANE_INDICES = lanes32({0, 1, 2, 3, 4, 5, 6, 7});
+
+// All ones in the first |count| of the eight 32-bit lanes, count <= 8, given
+// LANE_INDICES: the mask of masked loads and stores, which touch no byte
+// outside it.
+TESSARILS_AVX2 inline __m256i first_lanes(std::size_t count, __m256i lane_indices) noexcept
+{
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(count)), lane_indices);
+}
+
+// The |count| < 32 bytes at |p| in the low bytes of a vector, the rest zero,
+// reading no byte past them and copying none to memory: the whole 4-byte
+// words through a masked load, the last one to three one by one into the
+// lane after them. Nothing depends on the bytes' values.
+TESSARILS_AVX2 inline __m256i load_first_bytes(const std::uint8_t* p, std::size_t count, __m256i lane_indices) noexcept
+{
+    const std::size_t words = count / 4;
+    const __m256i whole = _mm256_maskload_epi32(reinterpret_cast<const int*>(p), first_lanes(words, lane_indices));
+    // One to three bytes as three loads that cover them whatever their
+    // number: the first, the middle and the last.
+    std::uint32_t rest = 0;
+    if (const std::size_t n = count % 4; n != 0) {
+        const std::uint8_t* r = p + 4 * words;
+        rest = r[0] | std::uint32_t{r[n / 2]} << (8 * (n / 2)) | std::uint32_t{r[n - 1]} << (8 * (n - 1));
+    }
+    const __m256i rest_lane = _mm256_cmpeq_epi32(_mm256_set1_epi32(static_cast<int>(words)), lane_indices);
+    return _mm256_or_si256(whole, _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(rest)), rest_lane));
+}
+
+}  // namespace tessaril::x86
