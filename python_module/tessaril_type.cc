@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -96,14 +95,10 @@ void tessaril_dealloc(PyObject* self) noexcept
 
 // ---- methods ------------------------------------------------------------
 
-// A token is ASCII (base64url and dots): its str is made as one and filled
-// by a copy, with none of the UTF-8 decoder's pass over the characters.
 PyObject* token_to_python(const std::string& token) noexcept
 {
-    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(token.size()), 127);
-    if (text == nullptr) return result_creation_failed("could not create the token str");
-    std::memcpy(PyUnicode_1BYTE_DATA(text), token.data(), token.size());
-    return text;
+    PyObject* text = PyUnicode_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size()));
+    return text != nullptr ? text : result_creation_failed("could not create the token str");
 }
 
 // The engine's copy of the plaintext is wiped once the bytes object holds

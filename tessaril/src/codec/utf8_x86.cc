@@ -120,11 +120,12 @@ TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) no
     // From a block on, the bytes after the last full block go through a
     // block of their own, on a copy filled out with zeros (ASCII), which a
     // sequence cut short by the end of the text then fails against; with no
-    // bytes left, a block of zeros does just that. The copy holds text, so it is wiped. No text
-    // may be held in a register across a call, or the compiler keeps it in a
-    // stack slot that nothing clears: the copy is made before the first
-    // block, read only after the last (the compiler would otherwise read it
-    // early and spill it in the loop), and wiped after the verdict.
+    // bytes left, a block of zeros does just that. The copy holds text, so
+    // it is wiped. No text may be held in a register across a call, or the
+    // compiler keeps it in a stack slot that nothing clears: the copy is
+    // made before the first block, read only after the last (the compiler
+    // would otherwise read it early and spill it in the loop), and wiped
+    // after the verdict.
     const std::size_t full = size - size % 32;
     alignas(32) std::uint8_t tail[32] = {};
     if (full != size) std::memcpy(tail, data + full, size - full);
