@@ -277,8 +277,14 @@ TESSARILS_AVX512 inline void encode_last_avx512(const std::uint8_t* in, std::siz
                             _mm512_mask_blend_epi8(low_bytes(data_chars(size)), _mm512_set1_epi8('='), chars));
 }
 
+// Fields that fit one AVX2 round (most of a short token's) go through that
+// kernel: there its constants come from memory and its stores are narrower,
+// and it costs less than a 64-byte round built up for a few bytes.
+constexpr std::size_t AVX2_ROUND_BYTES = 24;
+
 TESSARILS_AVX512 void encode_avx512(const std::uint8_t* in, std::size_t size, char* out) noexcept
 {
+    if (size <= AVX2_ROUND_BYTES) return encode_avx2(in, size, out);
     // 16 groups (48 bytes) per round through a masked load of exactly those
     // bytes; the last round masks its load and store to what is left.
     std::size_t g = 0;
@@ -341,6 +347,7 @@ TESSARILS_AVX512 inline void decode_last_avx512(const char* in, std::size_t size
 TESSARILS_AVX512 std::uint32_t decode_avx512(const char* in, std::size_t chars, std::uint8_t* out,
                                              std::size_t size) noexcept
 {
+    if (size <= AVX2_ROUND_BYTES) return decode_avx2(in, chars, out, size);
     // 16 quanta (64 characters, 48 bytes) per round, stored as 64 bytes while
     // 22 whole quanta of output are in hand; the rest in rounds with masked
     // loads and stores, the last with the padding.

@@ -197,6 +197,9 @@ TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, const Avx512
 
 TESSARILS_AVX512 bool is_valid_avx512(const std::uint8_t* data, std::size_t size) noexcept
 {
+    // A text shorter than an AVX2 block is checked in registers as the AVX2
+    // kernel checks it, with its tables read from memory rather than built.
+    if (size < 32) return is_valid_short_avx2(x86::in_memory(AVX2_CONSTANTS), data, size);
     const Avx512Tables t{table512(FIRST_HIGH), table512(FIRST_LOW), table512(SECOND_HIGH)};
     __m512i error = _mm512_setzero_si512();
     Avx512Block before = read_block(_mm512_setzero_si512());
