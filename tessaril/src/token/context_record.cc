@@ -40,17 +40,20 @@ Buffer build_context(std::optional<std::uint64_t> expires_at, std::string_view p
 
 std::optional<TokenContext> parse_context(std::span<const std::uint8_t> record)
 {
+    // The one object every return gives back, so that it is built in the
+    // caller's place and the purpose is never moved to it.
+    std::optional<TokenContext> context;
     const std::size_t n = record.size();
-    if (n == 0 || record[CONTEXT_VERSION_AT] != CONTEXT_VERSION || n < CONTEXT_HEADER_BYTES) return std::nullopt;
+    if (n == 0 || record[CONTEXT_VERSION_AT] != CONTEXT_VERSION || n < CONTEXT_HEADER_BYTES) return context;
     const std::size_t purpose_len = record[CONTEXT_PURPOSE_LENGTH_AT];
-    if (n - CONTEXT_HEADER_BYTES < purpose_len) return std::nullopt;
+    if (n - CONTEXT_HEADER_BYTES < purpose_len) return context;
 
-    TokenContext context;
-    context.expires_at = load_expiry(record.data() + CONTEXT_EXPIRY_AT);
     const auto purpose = record.subspan(CONTEXT_HEADER_BYTES, purpose_len);
-    if (!is_valid_utf8(purpose)) return std::nullopt;
-    if (n != CONTEXT_HEADER_BYTES + purpose_len) return std::nullopt;
-    context.purpose.assign(reinterpret_cast<const char*>(purpose.data()), purpose.size());
+    if (!is_valid_utf8(purpose)) return context;
+    if (n != CONTEXT_HEADER_BYTES + purpose_len) return context;
+    context.emplace();
+    context->expires_at = load_expiry(record.data() + CONTEXT_EXPIRY_AT);
+    context->purpose.assign(reinterpret_cast<const char*>(purpose.data()), purpose.size());
     return context;
 }
 
