@@ -12,6 +12,8 @@
 // What this cannot reach: valgrind does not run AVX-512, and its virtual
 // processor reports none, so the AVX-512 kernels of the base64url codec and
 // of UTF-8 validation are not in available_kernels() here and get no probe.
+// What they take of a short token, though (base64url fields of up to 24
+// bytes, texts under 32), they hand to the AVX2 code probed here.
 // The engine tests (ctest --preset dev) and the fuzz stage (scripts/stage-fuzz)
 // hold them to the portable kernels on processors that have AVX-512; their
 // code maps with the same masks and fixed shuffles as the AVX2 kernels probed
