@@ -27,7 +27,7 @@ using x86::Vector32;
 
 struct Avx2Constants {
     // Splitting bytes into sextets.
-    Vector32 spread = x86::both_lanes({1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10});
+    Vector32 spread = x86::both_lanes(std::to_array({1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10}));
     Vector32 high_sextets = x86::splat32(0x0fc0fc00);
     Vector32 high_shifts = x86::splat32(0x04000040);
     Vector32 low_sextets = x86::splat32(0x003f03f0);
@@ -49,7 +49,7 @@ struct Avx2Constants {
     // Joining sextets into bytes.
     Vector32 pair_weights = x86::splat32(0x01400140);
     Vector32 quad_weights = x86::splat32(0x00011000);
-    Vector32 join_bytes = x86::both_lanes({2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1});
+    Vector32 join_bytes = x86::both_lanes(std::to_array({2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1}));
     Vector32 join_lanes = x86::lanes32({0, 1, 2, 4, 5, 6, 3, 7});
     // Masks by position, padding, and the filler that is in the alphabet.
     Vector32 lane_indices = x86::LANE_INDICES;

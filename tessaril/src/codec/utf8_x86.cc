@@ -28,14 +28,6 @@ using x86::byte;
 
 // ---- AVX2: 32 bytes per block ----------------------------------------------
 
-// The same 16 table entries in both lanes.
-constexpr x86::Vector32 table(const NibbleTable& entries) noexcept
-{
-    x86::Vector32 v{};
-    for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = entries[i % 16];
-    return v;
-}
-
 constexpr x86::Vector32 end_limits_32() noexcept
 {
     x86::Vector32 v{};
@@ -44,7 +36,9 @@ constexpr x86::Vector32 end_limits_32() noexcept
 }
 
 struct Avx2Constants {
-    x86::Vector32 first_high = table(FIRST_HIGH), first_low = table(FIRST_LOW), second_high = table(SECOND_HIGH);
+    // The nibble tables, the same 16 entries in both lanes.
+    x86::Vector32 first_high = x86::both_lanes(FIRST_HIGH), first_low = x86::both_lanes(FIRST_LOW),
+                  second_high = x86::both_lanes(SECOND_HIGH);
     x86::Vector32 nibble = x86::splat8(0x0F);
     x86::Vector32 third_byte_bias = x86::splat8(THIRD_BYTE_BIAS), fourth_byte_bias = x86::splat8(FOURTH_BYTE_BIAS);
     x86::Vector32 top_bits = x86::splat8(0x80);

@@ -44,7 +44,8 @@ constexpr Vector32 lanes32(const std::array<std::uint32_t, 8>& lanes) noexcept
 }
 
 // The same 16 bytes in both 128-bit lanes.
-constexpr Vector32 both_lanes(const std::array<int, 16>& lane) noexcept
+template <class Byte>
+constexpr Vector32 both_lanes(const std::array<Byte, 16>& lane) noexcept
 {
     Vector32 v{};
     for (std::size_t i = 0; i < 32; ++i) v.bytes[i] = static_cast<std::uint8_t>(lane[i % 16]);
