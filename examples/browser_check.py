@@ -34,7 +34,7 @@ from wsgiref.types import WSGIApplication
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
-from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException, WebDriverException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -161,7 +161,14 @@ class Browser:
         return self.text()
 
     def text(self) -> str:
-        return str(self.driver.find_element(By.TAG_NAME, "body").text).strip()
+        try:
+            return str(self.driver.find_element(By.TAG_NAME, "body").text).strip()
+        except WebDriverException as error:
+            # Chromium reports a body replaced while it is read as this
+            # inspector error, too, not only as a stale element.
+            if "does not belong to the document" in str(error.msg):
+                raise StaleElementReferenceException(error.msg) from error
+            raise
 
     def post(self, path: str, fields: dict[str, str]) -> tuple[int, str]:
         status, text = self.driver.execute_async_script(FETCH, path, fields)
