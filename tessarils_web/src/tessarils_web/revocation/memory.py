@@ -1,0 +1,53 @@
+"""A revocation store in one process's memory: for a single worker and for tests."""
+
+from __future__ import annotations
+
+import threading
+import time
+from collections.abc import Callable
+
+from .store import entry_key, until_seconds
+
+
+class MemoryStore:
+    """Revocations held in a dict, lost when the process ends.
+
+    Expired entries are purged a bounded number at a time on each write, so
+    no call pays for the whole table.
+    """
+
+    PURGE_BATCH = 64
+
+    def __init__(self, *, clock: Callable[[], float] = time.time) -> None:
+        self._entries: dict[str, int] = {}
+        self._lock = threading.Lock()
+        self._clock = clock
+
+    def _purge(self, now: float) -> None:
+        expired = [key for key, until in list(self._entries.items())[: self.PURGE_BATCH] if until <= now]
+        for key in expired:
+            del self._entries[key]
+
+    def revoke(self, identifier: str | bytes, until: int | float) -> None:
+        key, until = entry_key(identifier), until_seconds(until)
+        with self._lock:
+            now = self._clock()
+            self._purge(now)
+            self._entries[key] = max(until, self._entries.get(key, until))
+
+    def is_revoked(self, identifier: str | bytes) -> bool:
+        key = entry_key(identifier)
+        with self._lock:
+            until = self._entries.get(key)
+            return until is not None and until > self._clock()
+
+    def consume_once(self, identifier: str | bytes, until: int | float) -> bool:
+        key, until = entry_key(identifier), until_seconds(until)
+        with self._lock:
+            now = self._clock()
+            self._purge(now)
+            held = self._entries.get(key)
+            if held is not None and held > now:
+                return False
+            self._entries[key] = until
+            return True
