@@ -81,8 +81,10 @@ class SealedSessionInterface(SessionInterface):
             return
 
         def render(token: str, state: SessionState) -> str:
-            expires = state.expires_at if session.permanent else None
-            return dump_cookie(name, token, expires=expires, max_size=0, **attributes)
+            if not session.permanent:
+                return dump_cookie(name, token, max_size=0, **attributes)
+            return dump_cookie(name, token, expires=state.expires_at, max_age=max(0, state.expires_at - codec.now()),
+                               max_size=0, **attributes)
 
         had_cookie = name in _request_cookies()
         try:

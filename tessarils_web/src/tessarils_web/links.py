@@ -12,7 +12,7 @@ from __future__ import annotations
 import hashlib
 import hmac
 import secrets
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from typing import Any
 
 from .errors import LinkAlreadyUsed, LinkInvalidated, MalformedToken
@@ -23,6 +23,8 @@ from .store_errors import OnStoreError, ask_store, check_policy
 
 _CLAIMS, _BINDING, _LINK_ID = "c", "b", "i"
 _BINDING_DOMAIN = b"tessarils-web link binding v1\x00"
+# The state a link is bound to, or a function of its claims that looks it up (the account it names).
+Binding = str | bytes | Callable[[dict[str, Any]], str | bytes | None] | None
 
 
 def binding_digest(state: str | bytes) -> str:
@@ -50,13 +52,17 @@ class LinkTokens:
             body[_BINDING] = binding_digest(bound_to)
         return self.keyring.seal_json(body, purpose=self.purpose, ttl=self.ttl)
 
-    def open(self, token: str, *, bound_to: str | bytes | None = None) -> dict[str, Any]:
-        """The claims of a link that is authentic, unexpired and, when bound, still bound to ``bound_to``."""
+    def open(self, token: str, *, bound_to: Binding = None) -> dict[str, Any]:
+        """The claims of a link that is authentic, unexpired and, when bound, still bound to ``bound_to``.
+
+        ``bound_to`` may be a function of the link's claims, called once they
+        have authenticated, that returns the current state (None if gone).
+        """
         body, _ = self._open(token, bound_to)
         claims: dict[str, Any] = body[_CLAIMS]
         return claims
 
-    def consume(self, token: str, *, bound_to: str | bytes | None = None) -> dict[str, Any]:
+    def consume(self, token: str, *, bound_to: Binding = None) -> dict[str, Any]:
         """Like :meth:`open`, but only once per link: needs a store."""
         if self.store is None:
             raise RuntimeError("consuming a link once needs a revocation store")
@@ -69,10 +75,13 @@ class LinkTokens:
         claims: dict[str, Any] = body[_CLAIMS]
         return claims
 
-    def _open(self, token: str, bound_to: str | bytes | None) -> tuple[dict[str, Any], int]:
+    def _open(self, token: str, binding: Binding) -> tuple[dict[str, Any], int]:
         body, opened = self.keyring.open_json(token, purpose=self.purpose)
-        if not isinstance(body, dict) or _CLAIMS not in body or _LINK_ID not in body or opened.expires_at is None:
+        if not (isinstance(body, dict) and isinstance(body.get(_CLAIMS), dict) and _LINK_ID in body
+                and opened.expires_at is not None):
             raise MalformedToken(f"not a {self.purpose} link")
+        # Looked up only now, from claims that authenticated.
+        bound_to = binding(body[_CLAIMS]) if callable(binding) else binding
         sealed = body.get(_BINDING)
         if sealed is not None or bound_to is not None:
             if sealed is None or bound_to is None or not hmac.compare_digest(sealed, binding_digest(bound_to)):

@@ -47,6 +47,11 @@ def codec() -> SessionCodec:
     )
 
 
+def keyring() -> Keyring:
+    """The keyring the session engine uses, for the application's own tokens (reset links, say)."""
+    return codec().keyring
+
+
 @functools.lru_cache(maxsize=8)
 def _codec(keys: Keyring | str | None, variable: str, max_age: int, absolute_max_age: int | None,
            store: RevocationStore | None, on_store_error: str) -> SessionCodec:

@@ -115,6 +115,8 @@ class SessionCodec:
         now = self.now()
         if opened.expires_at is None:
             raise InvalidToken("the session has no expiry; the server sets its lifetime")
+        if opened.expires_at <= now:
+            raise InvalidToken("the session has expired")
         if opened.expires_at > now + self.max_age:
             raise InvalidToken("the session's expiry is further ahead than the configured maximum age")
         try:
