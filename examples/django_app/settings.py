@@ -10,7 +10,7 @@ SESSION_COOKIE_SECURE = True
 SESSION_COOKIE_HTTPONLY = True
 SESSION_COOKIE_SAMESITE = "Lax"
 # Reset links go by e-mail, never in a response; the console stands in for a mail server.
-EMAIL_BACKEND = "django.core.mail.backends.console.EmailBackend"
+MAILERS = {"default": {"BACKEND": "django.core.mail.backends.console.EmailBackend"}}
 DEFAULT_FROM_EMAIL = "accounts@example.com"
 
 # Django requires a secret key; nothing of this project is signed with it.

@@ -107,7 +107,9 @@ def refuse_cross_site(app: Flask) -> None:
     def same_origin_only() -> Response | None:
         from flask import request
 
-        if is_cross_site(request.method, request.headers, request.host_url.rstrip("/")):
+        headers = request.headers
+        if is_cross_site(request.method, headers.get("Sec-Fetch-Site"), headers.get("Origin"),
+                         request.host_url.rstrip("/")):
             return Response("cross-site request refused\n", 403, mimetype="text/plain")
         return None
 

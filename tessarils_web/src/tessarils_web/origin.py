@@ -9,20 +9,16 @@ cookies by another site.
 
 from __future__ import annotations
 
-from collections.abc import Mapping
-
 SAFE_METHODS = frozenset({"GET", "HEAD", "OPTIONS", "TRACE"})
 
 
-def is_cross_site(method: str, headers: Mapping[str, str], own_origin: str) -> bool:
+def is_cross_site(method: str, sec_fetch_site: str | None, origin: str | None, own_origin: str) -> bool:
     """Whether a request that changes state came from another origin than ``own_origin`` (``scheme://host[:port]``).
 
-    ``headers`` must look names up case-insensitively, as every framework's do.
+    ``sec_fetch_site`` and ``origin`` are the request's headers of those names, None when absent.
     """
     if method.upper() in SAFE_METHODS:
         return False
-    site = headers.get("sec-fetch-site")
-    if site is not None:
-        return site not in ("same-origin", "none")
-    origin = headers.get("origin")
+    if sec_fetch_site is not None:
+        return sec_fetch_site not in ("same-origin", "none")
     return origin is not None and origin.rstrip("/") != own_origin.rstrip("/")

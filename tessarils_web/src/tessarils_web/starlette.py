@@ -99,7 +99,8 @@ class SameOriginMiddleware:
         if scope["type"] == "http":
             connection = HTTPConnection(scope)
             own = f"{connection.url.scheme}://{connection.url.netloc}"
-            if is_cross_site(scope["method"], connection.headers, own):
+            headers = connection.headers
+            if is_cross_site(scope["method"], headers.get("sec-fetch-site"), headers.get("origin"), own):
                 await PlainTextResponse("cross-site request refused\n", 403)(scope, receive, send)
                 return
         await self.app(scope, receive, send)
