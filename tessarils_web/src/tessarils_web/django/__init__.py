@@ -80,13 +80,18 @@ class SessionStore(SessionBase):
             self.modified = True  # sealed again when the response goes out
         return dict(state.data)
 
+    def _data(self) -> dict[str, Any]:
+        """The session's data, opened from the cookie on first use (SessionBase's loader, which its stubs omit)."""
+        data: dict[str, Any] = getattr(self, "_get_session")()
+        return data
+
     def set_expiry(self, value: Any) -> None:
         super().set_expiry(value)
         self._expiry_requested = True
 
     def _current(self) -> SessionState:
         sessions = codec()
-        data = self._get_session()
+        data = self._data()
         if self._state is None:
             self._state = sessions.new(data)
         if self._expiry_requested:
@@ -113,7 +118,7 @@ class SessionStore(SessionBase):
     def save(self, must_create: bool = False) -> None:
         sessions = codec()
         state = self._current()
-        state.data = dict(self._get_session(no_load=must_create))
+        state.data = dict(self._data())
         changed = state.changed()
         try:
             token = sessions.seal(state)
@@ -135,7 +140,7 @@ class SessionStore(SessionBase):
             settings.SESSION_COOKIE_NAME, token, max_age=max_age,
             expires=None if max_age is None else http_date(codec().now() + max_age),
             domain=settings.SESSION_COOKIE_DOMAIN, path=settings.SESSION_COOKIE_PATH,
-            secure=settings.SESSION_COOKIE_SECURE or None, httponly=settings.SESSION_COOKIE_HTTPONLY or None,
+            secure=bool(settings.SESSION_COOKIE_SECURE), httponly=bool(settings.SESSION_COOKIE_HTTPONLY),
             samesite=settings.SESSION_COOKIE_SAMESITE,
         )
         return response.cookies[settings.SESSION_COOKIE_NAME].OutputString()
@@ -153,11 +158,11 @@ class SessionStore(SessionBase):
             codec().revoke(self._state)
         self._state = None
         self._session_key = ""
-        self._session_cache = {}
+        self._session_cache: dict[str, Any] = {}
         self.modified = True
 
     def flush(self) -> None:
-        self._get_session()  # the session to sign out must be opened before clear() forgets it
+        self._data()  # the session to sign out must be opened before clear() forgets it
         super().flush()
 
     async def aflush(self) -> None:
@@ -165,7 +170,7 @@ class SessionStore(SessionBase):
 
     def cycle_key(self) -> None:
         """Keeps the data under a new session id and sign-in time, and revokes the old id."""
-        data = self._get_session()
+        data = self._data()
         old, self._state = self._state, codec().new(data)
         self.modified = True
         if old is not None:
