@@ -6,7 +6,7 @@ import pytest
 from web_apps import FRAMEWORKS, Options, craft, driver
 from web_helpers import START, BrokenStore, Clock, old_ring, rotated_ring
 
-from tessarils_web import MemoryStore
+from tessarils_web import KeyState, MemoryStore
 
 MAX_AGE = 3600
 pytestmark = pytest.mark.parametrize("framework", FRAMEWORKS)
@@ -110,3 +110,11 @@ def test_oversized_sessions_are_refused_and_the_previous_cookie_kept(framework: 
     reply = call("POST", "/note", token, form={"note": "x" * 5000})
     assert reply.status == 500 and reply.token is None
     assert call("GET", "/", token).status == 200
+
+
+@pytest.mark.parametrize(("old_state", "status"), [(KeyState.RETIRED, 200), (KeyState.REVOKED, 401)])
+def test_key_states_hold_for_sessions(framework: str, clock: Clock, old_state: KeyState, status: int) -> None:
+    token = signed_in(framework, clock)
+    reply = driver(framework, rotated_ring(clock, old_state), Options(max_age=MAX_AGE))("GET", "/", token)
+    assert reply.status == status
+    assert bool(reply.token) is (status == 200)  # a retired key's session is sealed again; a revoked one's deleted

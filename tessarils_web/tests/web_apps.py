@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import re
 import urllib.parse
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Protocol
 
 from tessarils_web import Keyring, RevocationStore
@@ -56,6 +56,7 @@ class Options:
     absolute_max_age: int | None = None
     store: RevocationStore | None = None
     on_store_error: str = "fail_closed"
+    settings: dict[str, Any] = field(default_factory=dict)  # the framework's own: Flask config, Django settings
 
 
 def driver(framework: str, keyring: Keyring, options: Options | None = None) -> Driver:
@@ -76,7 +77,8 @@ def _flask(keyring: Keyring, options: Options) -> Driver:
     from tessarils_web.flask import SealedSessionInterface, refuse_cross_site
 
     app = Flask(__name__)
-    app.config.update(PERMANENT_SESSION_LIFETIME=timedelta(seconds=options.max_age), SESSION_COOKIE_SECURE=True)
+    app.config.update({"PERMANENT_SESSION_LIFETIME": timedelta(seconds=options.max_age),
+                       "SESSION_COOKIE_SECURE": True, "SESSION_COOKIE_NAME": COOKIE, **options.settings})
     app.session_interface = SealedSessionInterface(keyring, absolute_max_age=options.absolute_max_age,
                                                    store=options.store,
                                                    on_store_error=options.on_store_error)  # type: ignore[arg-type]
@@ -85,7 +87,7 @@ def _flask(keyring: Keyring, options: Options) -> Driver:
     @app.post("/login")
     def login() -> tuple[str, int]:
         session.clear()
-        session.permanent = True
+        session.permanent = "browser" not in request.form
         session["user"] = request.form["user"]
         return "signed in", 200
 
@@ -154,7 +156,7 @@ def _starlette(keyring: Keyring, options: Options) -> Driver:
                     middleware=[Middleware(SameOriginMiddleware),
                                 Middleware(SealedSessionMiddleware, keyring=keyring, max_age=options.max_age,
                                            absolute_max_age=options.absolute_max_age, store=options.store,
-                                           on_store_error=options.on_store_error)])
+                                           on_store_error=options.on_store_error, **options.settings)])
     client = TestClient(app, base_url="https://testserver", raise_server_exceptions=RAISE)
 
     def call(method: str, path: str, cookie: str | None = None, form: dict[str, str] | None = None,
@@ -187,7 +189,7 @@ def _django(keyring: Keyring, options: Options) -> Driver:
     overrides: dict[str, Any] = dict(
         TESSARILS_KEYRING=keyring, SESSION_COOKIE_AGE=options.max_age,
         TESSARILS_SESSION_ABSOLUTE_AGE=options.absolute_max_age, TESSARILS_SESSION_STORE=options.store,
-        TESSARILS_SESSION_ON_STORE_ERROR=options.on_store_error,
+        TESSARILS_SESSION_ON_STORE_ERROR=options.on_store_error, **options.settings,
     )
     client = Client(raise_request_exception=False)
 

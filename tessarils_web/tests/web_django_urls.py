@@ -28,4 +28,10 @@ def note(request: HttpRequest) -> HttpResponse:
     return HttpResponse("noted")
 
 
-urlpatterns = [path("login", login), path("logout", logout), path("", home), path("note", note)]
+def expiry(request: HttpRequest) -> HttpResponse:
+    request.session.set_expiry(int(request.POST["seconds"]))
+    return HttpResponse("expiry set")
+
+
+urlpatterns = [path("login", login), path("logout", logout), path("", home), path("note", note),
+               path("expiry", expiry)]

@@ -144,8 +144,13 @@ class SessionCodec:
         return True
 
     def limit_expiry(self, state: SessionState, requested: int) -> None:
-        """Moves the expiry to ``requested`` (an application's own choice), within the server's bounds."""
-        state.expires_at = min(requested, self.now() + self.max_age, state.issued_at + self.absolute_max_age)
+        """Moves the expiry to ``requested`` (an application's own choice), within the server's bounds.
+
+        A time already past ends the session a second from now: a token cannot be sealed expired.
+        """
+        now = self.now()
+        ceiling = min(now + self.max_age, state.issued_at + self.absolute_max_age)
+        state.expires_at = max(now + 1, min(requested, ceiling))
 
     def seal(self, state: SessionState) -> str:
         """The token for ``state``; raises :class:`SessionTooLarge` when it cannot carry it."""
