@@ -68,3 +68,4 @@ def test_store_failure_refuses_by_default_and_fail_open_logs(clock: Clock, caplo
     assert "fail_open" in caplog.text
     with pytest.raises(ValueError, match="on_store_error"):
         LinkTokens(old_ring(clock), "x", 60, on_store_error="ignore")  # type: ignore[arg-type]
+
