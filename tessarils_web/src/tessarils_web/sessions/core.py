@@ -20,7 +20,7 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
-from ..errors import InvalidToken, PayloadTooLarge
+from ..errors import ExpiredToken, InvalidToken, MalformedToken, PayloadTooLarge
 from ..keyring import Keyring, dumps
 from ..revocation.store import RevocationStore
 from ..store_errors import OnStoreError, ask_store, check_policy
@@ -116,19 +116,19 @@ class SessionCodec:
         if opened.expires_at is None:
             raise InvalidToken("the session has no expiry; the server sets its lifetime")
         if opened.expires_at <= now:
-            raise InvalidToken("the session has expired")
+            raise ExpiredToken("the session has expired")
         if opened.expires_at > now + self.max_age:
             raise InvalidToken("the session's expiry is further ahead than the configured maximum age")
         try:
             body = json.loads(opened.payload)
         except ValueError as error:
-            raise InvalidToken("the payload is not a session") from error
+            raise MalformedToken("the payload is not a session") from error
         if not isinstance(body, dict):
-            raise InvalidToken("the payload is not a session")
+            raise MalformedToken("the payload is not a session")
         data, session_id, issued_at = body.get("data"), body.get("sid"), body.get("iat")
         if not (isinstance(data, dict) and isinstance(session_id, str) and session_id
                 and isinstance(issued_at, int) and not isinstance(issued_at, bool)):
-            raise InvalidToken("the payload is not a session")
+            raise MalformedToken("the payload is not a session")
         if issued_at > now + SKEW_SECONDS or opened.expires_at > issued_at + self.absolute_max_age:
             raise InvalidToken("the session outlives the absolute maximum age counted from sign-in")
         return SessionState(data, session_id, issued_at, opened.expires_at, opened.needs_reseal, dumps(data))
