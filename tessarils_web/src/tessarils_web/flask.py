@@ -20,8 +20,8 @@ from werkzeug.http import dump_cookie
 
 from .keyring import Keyring
 from .origin import is_cross_site
-from .revocation.store import RevocationStore
-from .sessions.core import SessionCodec, SessionState, SessionTooLarge
+from .revocation.store import RevocationStore, StoreUnavailable
+from .sessions.core import MAX_COOKIE_BYTES, SessionCodec, SessionState, SessionTooLarge
 from .store_errors import OnStoreError, check_policy
 
 
@@ -52,12 +52,15 @@ class SealedSessionInterface(SessionInterface):
         self.on_store_error = check_policy(on_store_error)
 
     def codec(self, app: Flask) -> SessionCodec:
-        codecs: dict[int, SessionCodec] = app.extensions.setdefault("tessarils_web.sessions", {})
+        """The codec for the app's PERMANENT_SESSION_LIFETIME and MAX_COOKIE_SIZE."""
+        codecs: dict[tuple[int, int], SessionCodec] = app.extensions.setdefault("tessarils_web.sessions", {})
         max_age = int(app.permanent_session_lifetime.total_seconds())
-        if max_age not in codecs:
-            codecs[max_age] = SessionCodec(self.keyring, max_age=max_age, absolute_max_age=self.absolute_max_age,
-                                           store=self.store, on_store_error=self.on_store_error)
-        return codecs[max_age]
+        max_cookie_bytes = int(app.config.get("MAX_COOKIE_SIZE", MAX_COOKIE_BYTES))
+        if (max_age, max_cookie_bytes) not in codecs:
+            codecs[max_age, max_cookie_bytes] = SessionCodec(
+                self.keyring, max_age=max_age, absolute_max_age=self.absolute_max_age, store=self.store,
+                on_store_error=self.on_store_error, max_cookie_bytes=max_cookie_bytes)
+        return codecs[max_age, max_cookie_bytes]
 
     def open_session(self, app: Flask, request: Request) -> SealedSession:
         state = self.codec(app).load(request.cookies.get(self.get_cookie_name(app)))
@@ -71,14 +74,18 @@ class SealedSessionInterface(SessionInterface):
             httponly=self.get_cookie_httponly(app), samesite=self.get_cookie_samesite(app),
             partitioned=self.get_cookie_partitioned(app),
         )
-        signed_out, session.signed_out = session.signed_out, []  # an error page saves this session a second time
-        for state in signed_out:
-            codec.revoke(state)
+        if session.refused:
+            return  # Flask saves the session again for its error page: a refused one stays as it was
+        try:
+            for state in session.signed_out:
+                codec.revoke(state)
+        except StoreUnavailable:
+            session.refused = True  # the sign-out could not be made final: the cookie is not cleared either
+            raise
+        session.signed_out = []
         if session.accessed:
             response.vary.add("Cookie")
         data = dict(session)
-        if session.refused:
-            return
 
         def render(token: str, state: SessionState) -> str:
             if not session.permanent:
@@ -90,7 +97,7 @@ class SealedSessionInterface(SessionInterface):
         try:
             action, header = codec.respond(session.state, data, had_cookie=had_cookie, render=render)
         except SessionTooLarge:
-            session.refused = True  # Flask saves the session again for its error page: refuse it once
+            session.refused = True
             raise
         if action == "delete":
             response.delete_cookie(name, **attributes)
