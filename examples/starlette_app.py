@@ -1,4 +1,5 @@
-"""A Starlette application (FastAPI's are the same) whose session lives in a sealed cookie, with e-mail confirmation links.
+"""A Starlette application (FastAPI's are the same) whose session lives in a sealed cookie,
+with e-mail confirmation links.
 
 Sessions, keys and links come from tessarils_web; this file is only the
 application. Keys come from APP_KEYS, newest first, each of either backend

@@ -31,7 +31,8 @@ def _edit(token: str) -> str:
 # How to make the module raise each of its messages, and the type it must become.
 CASES: list[tuple[str, Callable[[], object], type[errors.TessarilsWebError]]] = [
     (messages.MISSING_KEY, lambda: Tessaril(Backend.AES256_GCM), errors.KeyConfigError),  # type: ignore[call-overload]
-    (messages.INVALID_KEY_ENV, lambda: Tessaril(Backend.AES256_GCM, key_env="TESSARILS_WEB_UNSET"), errors.KeyConfigError),
+    (messages.INVALID_KEY_ENV, lambda: Tessaril(Backend.AES256_GCM, key_env="TESSARILS_WEB_UNSET"),
+     errors.KeyConfigError),
     (messages.CONFLICTING_KEYS, lambda: Tessaril(Backend.AES256_GCM, key=1, key_env="X"),  # type: ignore[call-overload]
      errors.KeyConfigError),
     (messages.INVALID_TOKEN, lambda: BOX.decrypt_for("a.b", "p"), errors.MalformedToken),

@@ -18,8 +18,8 @@ def attributes(set_cookie: str | None) -> dict[str, str]:
 
 
 @pytest.mark.parametrize(("framework", "settings", "expected"), [
-    ("flask", {"SESSION_COOKIE_DOMAIN": "example.com", "SESSION_COOKIE_PATH": "/app", "SESSION_COOKIE_SAMESITE": "Strict",
-               "SESSION_COOKIE_SECURE": False, "SESSION_COOKIE_HTTPONLY": False},
+    ("flask", {"SESSION_COOKIE_DOMAIN": "example.com", "SESSION_COOKIE_PATH": "/app",
+               "SESSION_COOKIE_SAMESITE": "Strict", "SESSION_COOKIE_SECURE": False, "SESSION_COOKIE_HTTPONLY": False},
      {"domain": "example.com", "path": "/app", "samesite": "Strict"}),
     ("starlette", {"domain": "example.com", "path": "/app", "same_site": "strict", "https_only": False},
      {"domain": "example.com", "path": "/app", "samesite": "strict", "httponly": ""}),

@@ -45,7 +45,8 @@ def test_revoked_keys_open_nothing(clock: Clock) -> None:
     (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, THIRD_KEY)]).seal(b"x"), TamperedToken),
     (lambda ring: Keyring([KeySpec(Backend.XCHACHA20_POLY1305, THIRD_KEY)]).seal(b"x"), TamperedToken),
 ])
-def test_the_key_that_sealed_decides_and_others_are_tamper(clock: Clock, make: object, kind: type[InvalidToken]) -> None:
+def test_the_key_that_sealed_decides_and_others_are_tamper(clock: Clock, make: object,
+                                                           kind: type[InvalidToken]) -> None:
     token = make(old_ring(clock))  # type: ignore[operator]
     with pytest.raises(kind) as raised:
         rotated_ring(clock).open(token)

@@ -182,7 +182,8 @@ def _django(keyring: Keyring, options: Options) -> Driver:
             SECRET_KEY="not used: nothing here is signed with it", ALLOWED_HOSTS=["testserver"],
             ROOT_URLCONF="web_django_urls", INSTALLED_APPS=["tessarils_web.django"],
             MIDDLEWARE=["django.contrib.sessions.middleware.SessionMiddleware"],
-            SESSION_ENGINE="tessarils_web.django", SESSION_COOKIE_NAME=COOKIE, SESSION_COOKIE_SECURE=True, DATABASES={}, USE_TZ=True,
+            SESSION_ENGINE="tessarils_web.django", SESSION_COOKIE_NAME=COOKIE, SESSION_COOKIE_SECURE=True,
+            DATABASES={}, USE_TZ=True,
             LOGGING_CONFIG=None,
         )
         django.setup()

@@ -77,7 +77,8 @@ class Keyring:
         self._clock = clock
 
     @classmethod
-    def from_entries(cls, entries: str, *, source: str = "key entries", clock: Callable[[], float] = time.time) -> Keyring:
+    def from_entries(cls, entries: str, *, source: str = "key entries",
+                     clock: Callable[[], float] = time.time) -> Keyring:
         return cls(parse_entries(entries, source), clock=clock)
 
     @classmethod
@@ -157,7 +158,10 @@ class Keyring:
 
 
 def authenticated_expiry(token: str) -> int | None:
-    """The expiry in a token's context record. Call only once the token has opened: before, nothing in it is believed."""
+    """The expiry in a token's context record.
+
+    Call it only once the token has opened: before, nothing in the record is believed.
+    """
     try:
         record = base64.urlsafe_b64decode(token.split(".")[1])
     except (binascii.Error, IndexError) as error:
