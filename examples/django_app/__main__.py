@@ -4,11 +4,11 @@ import os
 import sys
 from wsgiref.simple_server import make_server
 
-from sealed_keyring import KEYS_ENV, new_key_entry
+from tessarils_web import generate_key_entry
 
-if KEYS_ENV not in os.environ:
-    os.environ[KEYS_ENV] = new_key_entry("XCHACHA20_POLY1305")
-    print(f"{KEYS_ENV} not set: using a random key for this run", file=sys.stderr)
+if "APP_KEYS" not in os.environ:
+    os.environ["APP_KEYS"] = generate_key_entry()
+    print("APP_KEYS not set: using a random key for this run", file=sys.stderr)
 os.environ.setdefault("DJANGO_SETTINGS_MODULE", "django_app.settings")
 
 from django.core.wsgi import get_wsgi_application  # noqa: E402  (after the settings are named)

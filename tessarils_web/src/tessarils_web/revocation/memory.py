@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import threading
 import time
 from collections.abc import Callable
@@ -24,9 +25,12 @@ class MemoryStore:
         self._clock = clock
 
     def _purge(self, now: float) -> None:
-        expired = [key for key, until in list(self._entries.items())[: self.PURGE_BATCH] if until <= now]
-        for key in expired:
-            del self._entries[key]
+        # The oldest entries, a batch at a time; those still live go to the back, so that
+        # long-lived entries at the front never stop the expired ones behind them from going.
+        for key in list(itertools.islice(self._entries, self.PURGE_BATCH)):
+            until = self._entries.pop(key)
+            if until > now:
+                self._entries[key] = until
 
     def revoke(self, identifier: str | bytes, until: int | float) -> None:
         key, until = entry_key(identifier), until_seconds(until)
