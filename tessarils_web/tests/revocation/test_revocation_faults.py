@@ -8,6 +8,7 @@ import sqlite3
 import threading
 import time
 from collections.abc import Callable
+from contextlib import closing
 from pathlib import Path
 
 import pytest
@@ -140,7 +141,7 @@ def test_sqlite_writer_killed_mid_writes_leaves_every_commit(tmp_path: Path, nam
             worker_processes.wait_ready([writer])
             worker_processes.go(writer)
             assert writer.stdout is not None
-            lines = []
+            lines: list[str] = []
             while len(lines) < acknowledged:
                 line = writer.stdout.readline()
                 assert line, f"the writer ended early with {writer.wait()}"
@@ -149,9 +150,7 @@ def test_sqlite_writer_killed_mid_writes_leaves_every_commit(tmp_path: Path, nam
             writer.wait(timeout=20)
             lines += writer.stdout.readlines()  # acknowledged before the kill, still in the pipe
         finally:
-            if writer.poll() is None:
-                writer.kill()
-                writer.wait()
+            worker_processes.stop([writer])
         assert Path(f"{path}-wal").exists(), "the writer was killed with its log open"
         for line in lines:
             what, index = line.split()
@@ -159,7 +158,7 @@ def test_sqlite_writer_killed_mid_writes_leaves_every_commit(tmp_path: Path, nam
                 f"{namespace}-{round}-{'session' if what == 'revoked' else 'link'}-{index}"
             )
 
-    with sqlite3.connect(path) as check:
+    with closing(sqlite3.connect(path)) as check:
         assert check.execute("PRAGMA integrity_check").fetchall() == [("ok",)]
     store = SQLiteStore(path)
     missing = [session for session in revoked if not store.is_revoked(session)]

@@ -68,10 +68,7 @@ def test_a_revocation_is_refused_by_every_process(
             seen = json.loads(output)["revoked"]
             assert seen == [session in revoked for session in sessions]
     finally:
-        for worker in workers:
-            if worker.poll() is None:
-                worker.kill()
-                worker.wait()
+        worker_processes.stop(workers)
 
 
 def _parent_store(kind: str, store_settings: dict[str, Any]) -> Any:

@@ -54,7 +54,15 @@ def run_together(settings: dict[str, Any], task: str, arguments: list[list[str]]
             results.append(json.loads(output))
         return results
     finally:
-        for worker in workers:
-            if worker.poll() is None:
-                worker.kill()
-                worker.wait()
+        stop(workers)
+
+
+def stop(workers: list[subprocess.Popen[str]]) -> None:
+    """Kills the workers still running and closes every pipe."""
+    for worker in workers:
+        if worker.poll() is None:
+            worker.kill()
+        worker.wait()
+        for pipe in (worker.stdin, worker.stdout):
+            if pipe is not None and not pipe.closed:
+                pipe.close()
