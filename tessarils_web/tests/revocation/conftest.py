@@ -3,7 +3,9 @@
 Tests that need Redis read its address from TESSARILS_REDIS_URL, which
 scripts/stage-revocation sets after starting a server; on a developer's
 machine without it they skip. Tests that kill and restart Redis start a
-redis-server of their own beside it.
+redis-server of their own beside it. Nothing imports the redis package
+before a test that needs Redis runs, so the memory and SQLite tests also run
+where it is not installed.
 """
 
 from __future__ import annotations
@@ -12,15 +14,16 @@ import os
 import uuid
 from collections.abc import Callable, Iterator
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import pytest
-from own_redis import RedisServer
 
 from tessarils_web.revocation import MemoryStore, RevocationStore
 
+if TYPE_CHECKING:
+    from own_redis import RedisServer
+
 REDIS_URL = "TESSARILS_REDIS_URL"
-STORE_KINDS = ["memory", "sqlite", "redis"]
 
 
 def pytest_configure(config: pytest.Config) -> None:
@@ -44,17 +47,18 @@ def namespace() -> str:
 
 @pytest.fixture
 def own_redis(redis_url: str, tmp_path: Path) -> Iterator[RedisServer]:
+    from own_redis import RedisServer
+
     server = RedisServer(tmp_path / "redis")
     server.start()
     yield server
     server.stop()
 
 
-StoreFactory = Callable[..., RevocationStore]
-
-
 @pytest.fixture
-def make_store(request: pytest.FixtureRequest, tmp_path: Path, namespace: str) -> Iterator[StoreFactory]:
+def make_store(
+    request: pytest.FixtureRequest, tmp_path: Path, namespace: str
+) -> Iterator[Callable[..., RevocationStore]]:
     """Builds a store of a kind with the given settings; closes them at the end."""
     opened: list[Any] = []
 

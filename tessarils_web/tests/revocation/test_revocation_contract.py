@@ -7,15 +7,18 @@ import multiprocessing
 import sqlite3
 import threading
 import time
+from collections.abc import Callable
 from contextlib import closing
 from pathlib import Path
 
 import pytest
-from conftest import STORE_KINDS, StoreFactory
 
 from tessarils_web.revocation import RevocationStore, StoreUnavailable, entry_key
 
 HOUR = int(time.time()) + 3600
+STORE_KINDS = ["memory", "sqlite", "redis"]
+# make_store(kind, **settings), from conftest.py.
+StoreFactory = Callable[..., RevocationStore]
 
 
 class FakeClock:
