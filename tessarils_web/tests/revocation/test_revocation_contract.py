@@ -99,8 +99,8 @@ def test_redis_keys_expire_at_until_plus_leeway(make_store: StoreFactory, namesp
 @pytest.mark.parametrize(
     ("until", "error"),
     [(True, TypeError), ("3600", TypeError), (None, TypeError), (math.nan, ValueError), (math.inf, ValueError),
-     (int(time.time() * 1000), ValueError)],
-    ids=["bool", "str", "None", "nan", "inf", "milliseconds"],
+     (int(time.time() * 1000), ValueError), (-1, ValueError)],
+    ids=["bool", "str", "None", "nan", "inf", "milliseconds", "before 1970"],
 )
 def test_bad_until_is_refused_before_any_write(
     kind: str, make_store: StoreFactory, namespace: str, until: object, error: type[Exception]

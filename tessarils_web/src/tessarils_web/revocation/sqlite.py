@@ -47,10 +47,11 @@ _PURGE = (
 # in short, jittered turns of our own keeps the writers' turns fair.
 _BUSY_TURN = 0.02
 
-# Connections that a forked child inherited. SQLite must never close them in
-# the child (closing would drop the parent's file locks' bookkeeping and can
-# checkpoint or delete the write-ahead log under the parent), so they are kept
-# referenced until the process ends.
+# Connections that a forked child inherited. The child must never close one:
+# POSIX file locks belong to the process, not the descriptor, so closing it
+# would release the locks of the child's own connections to the same file,
+# and the connection's idea of which locks it holds is the parent's. They are
+# kept referenced until the process ends.
 _INHERITED: list[sqlite3.Connection] = []
 
 

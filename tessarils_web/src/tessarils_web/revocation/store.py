@@ -51,6 +51,8 @@ def until_seconds(until: int | float) -> int:
         until = math.ceil(until)
     if until > LATEST_UNTIL:
         raise ValueError("until is past the year 9999: pass UNIX seconds, not milliseconds")
+    if until < 0:
+        raise ValueError("until must be a UNIX time, not before 1970")
     return until
 
 
