@@ -81,9 +81,9 @@ def test_entries_live_until_until_plus_leeway(kind: str, make_store: StoreFactor
 
 
 def test_redis_keys_expire_at_until_plus_leeway(make_store: StoreFactory, namespace: str) -> None:
+    store = make_store("redis", leeway=30)
     from tessarils_web.revocation import RedisStore
 
-    store = make_store("redis", leeway=30)
     assert isinstance(store, RedisStore)
     key = f"{namespace}:{entry_key('session')}"
     store.revoke("session", HOUR)
