@@ -129,6 +129,29 @@ def test_redis_outage_fails_closed_then_recovers(
     store.close()
 
 
+@pytest.mark.timeout(60)
+def test_redis_out_of_memory_refuses_writes_and_keeps_answering_checks(
+    own_redis: RedisServer, namespace: str
+) -> None:
+    import redis
+
+    from tessarils_web.revocation import RedisStore
+
+    store = RedisStore(own_redis.url, prefix=f"{namespace}:")
+    store.revoke("logged-out", UNTIL)
+    # Full, and no eviction: a write would otherwise have to drop a revocation.
+    store.client.config_set("maxmemory-policy", "noeviction")
+    store.client.config_set("maxmemory", "1")
+    for call in (lambda: store.revoke("logout-when-full", UNTIL), lambda: store.consume_once("link", UNTIL)):
+        with pytest.raises(StoreUnavailable) as raised:
+            call()
+        assert isinstance(raised.value.__cause__, redis.exceptions.OutOfMemoryError)
+    assert store.is_revoked("logged-out")
+    store.client.config_set("maxmemory", "0")
+    assert store.consume_once("link", UNTIL)
+    store.close()
+
+
 @pytest.mark.timeout(180)
 def test_sqlite_writer_killed_mid_writes_leaves_every_commit(tmp_path: Path, namespace: str) -> None:
     from tessarils_web.revocation import SQLiteStore

@@ -16,11 +16,19 @@ from .store import DEFAULT_LEEWAY, StoreUnavailable, checked_leeway, entry_key, 
 
 DEFAULT_PREFIX = "tessarils:revoked:"
 
-# Replies that mean the server is there but cannot take the command now
-# (out of memory, cannot persist, loading, no quorum of replicas, a cluster
-# without its slots): the store is unavailable, as when it is unreachable.
-_UNAVAILABLE_REPLIES = ("MISCONF", "OOM", "LOADING", "MASTERDOWN", "NOREPLICAS", "TRYAGAIN", "CLUSTERDOWN")
-
+# Errors that mean the server cannot take the command now: unreachable, too
+# slow, a replica, out of memory with no eviction, its cluster or master down.
+_UNAVAILABLE: tuple[type[Exception], ...] = (
+    redis.ConnectionError,
+    redis.TimeoutError,
+    redis.exceptions.ReadOnlyError,
+    redis.exceptions.OutOfMemoryError,
+    redis.exceptions.TryAgainError,
+    redis.exceptions.ClusterDownError,
+    redis.exceptions.MasterDownError,
+)
+# Replies the client has no class for: it cannot persist, too few replicas.
+_UNAVAILABLE_REPLIES = ("MISCONF", "NOREPLICAS")
 
 class RedisStore:
     """Revocations as Redis keys that expire on their own at ``until`` plus the leeway.
@@ -88,7 +96,7 @@ class RedisStore:
     def _answering(self) -> Iterator[None]:
         try:
             yield
-        except (redis.ConnectionError, redis.TimeoutError, redis.ReadOnlyError) as error:
+        except _UNAVAILABLE as error:
             raise StoreUnavailable(f"the revocation store in Redis did not answer: {error}") from error
         except redis.ResponseError as error:
             if str(error).startswith(_UNAVAILABLE_REPLIES):
