@@ -30,6 +30,7 @@ _UNAVAILABLE: tuple[type[Exception], ...] = (
 # Replies the client has no class for: it cannot persist, too few replicas.
 _UNAVAILABLE_REPLIES = ("MISCONF", "NOREPLICAS")
 
+
 class RedisStore:
     """Revocations as Redis keys that expire on their own at ``until`` plus the leeway.
 
