@@ -14,6 +14,16 @@ from typing import Protocol, runtime_checkable
 # Separates revocation keys from any other digest of the same text.
 _DOMAIN = b"tessarils-web revocation v1\x00"
 
+# 9999-12-31T23:59:59Z: a later "until" can only be milliseconds passed as seconds.
+LATEST_UNTIL = 253_402_300_799
+
+# Seconds an entry outlives its "until". A link opened just before it expires
+# is consumed a moment later, possibly after "until": without the margin a
+# second request could reclaim the lapsed entry and use the link again. Where
+# another machine's clock decides the expiry (Redis), the margin also covers
+# the skew between the two clocks.
+DEFAULT_LEEWAY = 60
+
 
 class StoreUnavailable(RuntimeError):
     """The revocation store could not be reached or did not answer.
@@ -38,8 +48,19 @@ def until_seconds(until: int | float) -> int:
     if isinstance(until, float):
         if not math.isfinite(until):
             raise ValueError("until must be a finite UNIX time")
-        return math.ceil(until)
+        until = math.ceil(until)
+    if until > LATEST_UNTIL:
+        raise ValueError("until is past the year 9999: pass UNIX seconds, not milliseconds")
+    if until < 0:
+        raise ValueError("until must be a UNIX time, not before 1970")
     return until
+
+
+def checked_leeway(leeway: int) -> int:
+    """``leeway`` if it is a whole number of seconds, zero or more."""
+    if isinstance(leeway, bool) or not isinstance(leeway, int) or leeway < 0:
+        raise ValueError("leeway must be a whole number of seconds, zero or more")
+    return leeway
 
 
 @runtime_checkable
@@ -48,8 +69,9 @@ class RevocationStore(Protocol):
 
     ``until`` is the absolute UNIX time after which the entry may be dropped:
     the expiry of the token or session it stands for, since past it the token
-    is refused anyway. Every method raises :class:`StoreUnavailable` when the
-    store cannot answer.
+    is refused anyway. Stores keep each entry a configurable leeway past
+    ``until`` (a minute by default). Every method raises
+    :class:`StoreUnavailable` when the store cannot answer.
     """
 
     def revoke(self, identifier: str | bytes, until: int | float) -> None:
