@@ -12,7 +12,7 @@ class SessionTooLarge(RuntimeError):
     """The session does not fit a cookie that browsers keep; they would drop it without a word."""
 
     def __init__(self, session_json_bytes: int, max_cookie_bytes: int) -> None:
-        # The count is the session's own JSON, as the README's budget counts it.
+        # The count is the session's own JSON, as the documented budget counts it.
         super().__init__(
             f"session not stored: it holds {session_json_bytes} bytes of JSON, more than a cookie of "
             f"at most {max_cookie_bytes} bytes carries; keep large data on the server"

@@ -58,9 +58,9 @@ def refusals(caplog):
     return [record.getMessage() for record in caplog.records if record.name.startswith("django_app")]
 
 
-def test_readme_settings_are_the_projects(monkeypatch, key):
-    readme = (pathlib.Path(__file__).parents[1] / "README.md").read_text(encoding="utf-8")
-    [snippet] = [s for s in re.findall(r"^```python\n(.*?)^```$", readme, re.DOTALL | re.MULTILINE) if "SESSION_ENGINE" in s]
+def test_documented_settings_are_the_projects(monkeypatch, key):
+    recipes = (pathlib.Path(__file__).parents[1] / "docs" / "guide" / "frameworks.md").read_text(encoding="utf-8")
+    [snippet] = [s for s in re.findall(r"^```python\n(.*?)^```$", recipes, re.DOTALL | re.MULTILINE) if "SESSION_ENGINE" in s]
     monkeypatch.setenv("APP_KEYS", key)
     pasted = {}
     exec(snippet, pasted)
@@ -170,7 +170,7 @@ def test_rotation_reseals_with_the_newest_key_then_the_old_key_can_go(key, new_b
         assert Client().get("/reset", {"token": link_token}).status_code == 400
 
 
-# The README's budget: the largest session, counted as its own compact JSON, whose cookie browsers keep.
+# The documented budget: the largest session, counted as its own compact JSON, whose cookie browsers keep.
 @pytest.mark.parametrize("backend_name, budget", [("AES256_GCM", 2909), ("XCHACHA20_POLY1305", 2897)])
 @pytest.mark.parametrize("extra, fits", [(0, True), (1, False)])
 def test_oversized_session_fails_on_the_server_instead_of_in_the_browser(caplog, backend_name, budget, extra, fits):

@@ -141,7 +141,7 @@ def test_rotation_reseals_with_the_newest_key_then_the_old_key_can_go(key, new_b
     assert dropped.test_client().get(link).status_code == 400
 
 
-# The README's budget: the largest session, counted as its own compact JSON, whose cookie browsers keep.
+# The documented budget: the largest session, counted as its own compact JSON, whose cookie browsers keep.
 @pytest.mark.parametrize("backend_name, budget", [("AES256_GCM", 2924), ("XCHACHA20_POLY1305", 2912)])
 @pytest.mark.parametrize("extra, fits", [(0, True), (1, False)])
 def test_oversized_session_fails_on_the_server_instead_of_in_the_browser(caplog, backend_name, budget, extra, fits):
