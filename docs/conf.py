@@ -23,7 +23,7 @@ extensions = ["myst_parser", "sphinx.ext.autodoc"]
 source_suffix = {".md": "markdown"}
 root_doc = "index"
 # Generated figures are included into the pages that show them, never built alone.
-exclude_patterns = ["_build", "generated/*", "requirements.txt"]
+exclude_patterns = ["_build", "_static", "generated/*", "requirements.txt"]
 # The web package's reference page joins the build once the package is there.
 if not (WEB_PACKAGE / "tessarils_web" / "__init__.py").is_file():
     exclude_patterns.append("reference/web.md")
@@ -32,11 +32,13 @@ nitpicky = True
 myst_heading_anchors = 3
 myst_enable_extensions = ["colon_fence"]
 autodoc_member_order = "bysource"
-autodoc_typehints = "signature"
+autodoc_typehints = "description"
 
 html_theme = "furo"
 html_title = "tessarils"
-html_static_path: list[str] = []
+html_static_path = ["_static"]
+# A page without an icon makes the browser ask for /favicon.ico, which the site does not have.
+html_favicon = "_static/favicon.svg"
 html_last_updated_fmt = None
 html_copy_source = False
 html_show_sourcelink = False
