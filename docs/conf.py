@@ -6,11 +6,14 @@ once it is present, from the web package's sources: never from a copy.
 
 from __future__ import annotations
 
+import ast
 import sys
 from pathlib import Path
+from typing import Any
 
 REPOSITORY = Path(__file__).resolve().parents[1]
 WEB_PACKAGE = REPOSITORY / "tessarils_web" / "src"
+STUBS = REPOSITORY / "python_module" / "tessarils.pyi"
 
 sys.path[:0] = [str(REPOSITORY / "build" / "dev" / "python_module"), str(WEB_PACKAGE)]
 
@@ -42,3 +45,34 @@ html_favicon = "_static/favicon.svg"
 html_last_updated_fmt = None
 html_copy_source = False
 html_show_sourcelink = False
+
+
+def stub_signatures(stubs: Path) -> dict[str, tuple[str, str]]:
+    """The typed signatures of the module's methods, from the stubs that ship with it.
+
+    A method of an extension module tells Python its parameters but not their
+    types; the stubs hold those, so the reference shows them from there.
+    """
+    found: dict[str, tuple[str, str]] = {}
+    for node in ast.parse(stubs.read_text(encoding="utf-8")).body:
+        if not isinstance(node, ast.ClassDef):
+            continue
+        for method in node.body:
+            if isinstance(method, ast.FunctionDef) and not method.name.startswith("_"):
+                arguments = method.args
+                arguments.args = arguments.args[1:]  # self
+                returns = ast.unparse(method.returns) if method.returns else ""
+                found[f"tessarils.{node.name}.{method.name}"] = (f"({ast.unparse(arguments)})", returns)
+    return found
+
+
+def typed_signature(app: Any, what: str, name: str, obj: Any, options: Any, signature: str | None,
+                    return_annotation: str | None) -> tuple[str, str] | None:
+    return SIGNATURES.get(name) if what == "method" else None
+
+
+SIGNATURES = stub_signatures(STUBS)
+
+
+def setup(app: Any) -> None:
+    app.connect("autodoc-process-signature", typed_signature)
