@@ -282,14 +282,22 @@ def render(implementations, results, lengths) -> tuple[str, list[dict[str, objec
 
 
 def processor_name() -> str:
+    """The processor's model and which of the engine's code paths it can take (they set the speed)."""
+    name, flags = platform.processor() or platform.machine(), set()
     try:
         with open("/proc/cpuinfo", encoding="utf-8") as info:
             for line in info:
-                if line.startswith("model name"):
-                    return line.partition(":")[2].strip()
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    name = value.strip()
+                elif key.strip() in ("flags", "Features"):
+                    flags = set(value.split())
+                    break
     except OSError:
         pass
-    return platform.processor() or platform.machine()
+    features = {"aes": "AES-NI", "avx2": "AVX2", "avx512bw": "AVX-512", "asimd": "NEON"}
+    present = [label for flag, label in features.items() if flag in flags]
+    return f"{name} ({', '.join(present) or 'no vector extensions'})"
 
 
 # Results stay in the build tree, out of the sources and the sdist.
