@@ -26,7 +26,7 @@ extensions = ["myst_parser", "sphinx.ext.autodoc"]
 source_suffix = {".md": "markdown"}
 root_doc = "index"
 # Generated figures are included into the pages that show them, never built alone.
-exclude_patterns = ["_build", "_static", "generated/*", "requirements.txt"]
+exclude_patterns = ["_build", "_static", "generated/*", "requirements.txt", "test_docs_tools.py"]
 # The web package's reference page joins the build once the package is there.
 if not (WEB_PACKAGE / "tessarils_web" / "__init__.py").is_file():
     exclude_patterns.append("reference/web.md")
