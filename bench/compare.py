@@ -31,6 +31,7 @@ named after it. It only measures: nothing here passes or fails a build.
 from __future__ import annotations
 
 import argparse
+import datetime
 import json
 import os
 import platform
@@ -280,6 +281,25 @@ def render(implementations, results, lengths) -> tuple[str, list[dict[str, objec
     return "\n".join(lines), verdicts
 
 
+def processor_name() -> str:
+    """The processor's model and which of the engine's code paths it can take (they set the speed)."""
+    name, flags = platform.processor() or platform.machine(), set()
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as info:
+            for line in info:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    name = value.strip()
+                elif key.strip() in ("flags", "Features"):
+                    flags = set(value.split())
+                    break
+    except OSError:
+        pass
+    features = {"aes": "AES-NI", "avx2": "AVX2", "avx512bw": "AVX-512", "asimd": "NEON"}
+    present = [label for flag, label in features.items() if flag in flags]
+    return f"{name} ({', '.join(present) or 'no vector extensions'})"
+
+
 # Results stay in the build tree, out of the sources and the sdist.
 DEFAULT_JSON = "build/bench/results.json"
 
@@ -330,6 +350,10 @@ def main() -> int:
 
     if args.json:
         document = {
+            # The stamp of the generated documentation: when, on what, by which command.
+            "measured": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
+            "processor": processor_name(),
+            "command": os.environ.get("TESSARILS_BENCH_COMMAND", " ".join(["bench/compare.py", *sys.argv[1:]])),
             "python": sys.version,
             "machine": platform.machine(),
             "cpus": os.cpu_count(),

@@ -75,8 +75,9 @@ def draw(document: dict, when: datetime.date, out: str) -> None:
     figure.legend(*axes[0].get_legend_handles_labels(), loc="lower center", ncol=4, frameon=False)
     versions = ", ".join(f"{name} {version}" for name, version in document["versions"].items())
     python = document["python"].split()[0]
-    figure.suptitle(f"{processor()}, {document['cpus']} CPUs, CPython {python}, measured {when.isoformat()}\n"
-                    f"{versions}; bash scripts/bench")
+    command = document.get("command", "bash scripts/bench")
+    figure.suptitle(f"{document.get('processor') or processor()}, {document['cpus']} CPUs, CPython {python}, "
+                    f"measured {when.isoformat()}\n{versions}; {command}")
     figure.tight_layout(rect=(0, 0.16, 1, 1))
     figure.savefig(out, metadata={"Date": None})
 
@@ -88,7 +89,10 @@ def main() -> None:
     args = parser.parse_args()
     with open(args.results, encoding="utf-8") as results:
         document = json.load(results)
-    measured = datetime.datetime.fromtimestamp(os.path.getmtime(args.results), datetime.UTC).date()
+    if "measured" in document:
+        measured = datetime.datetime.fromisoformat(document["measured"]).date()
+    else:  # written before results carried their date
+        measured = datetime.datetime.fromtimestamp(os.path.getmtime(args.results), datetime.UTC).date()
     draw(document, measured, args.svg)
 
 
