@@ -10,7 +10,7 @@ from tessarils import Backend
 
 from tessarils_web import KeyConfigError, Keyring, KeySpec, KeyState, backend_named, generate_key, generate_key_entry
 from tessarils_web.keys import MIN_KEY, entries_from_environment, parse_entries
-from web_helpers import NEW_KEY, OLD_KEY
+from web_helpers import NEW_KEY, OLD_KEY, assert_no_frame_holds
 
 SECRET = str(NEW_KEY)
 
@@ -45,6 +45,18 @@ def test_configuration_errors_name_the_variable_and_reason_but_never_the_key(
     assert text.startswith("environment variable APP_KEYS: ") and reason in text
     assert SECRET not in text and SECRET[:12] not in text and "CHACHA:" not in text
     assert isinstance(raised.value, ValueError)
+    assert_no_frame_holds(raised.value, SECRET)
+
+
+@pytest.mark.parametrize("make", [
+    lambda: Keyring.from_entries(f"XCHACHA20_POLY1305:{SECRET}\n"),
+    lambda: Keyring.from_entries(f"XCHACHA20_POLY1305:{2**128 + NEW_KEY}"),
+    lambda: Keyring([KeySpec(Backend.AES256_GCM, 2**128 + NEW_KEY)]),
+], ids=["entries", "entries-out-of-range", "code"])
+def test_key_errors_leave_no_key_in_the_frames_an_error_report_prints(make: object) -> None:
+    with pytest.raises(KeyConfigError) as raised:
+        make()  # type: ignore[operator]
+    assert_no_frame_holds(raised.value, SECRET)
 
 
 def test_entries_give_backends_states_and_order_and_repr_hides_keys() -> None:

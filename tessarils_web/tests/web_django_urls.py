@@ -33,5 +33,10 @@ def expiry(request: HttpRequest) -> HttpResponse:
     return HttpResponse("expiry set")
 
 
+async def aexpiry(request: HttpRequest) -> HttpResponse:
+    await request.session.aset_expiry(int(request.POST["seconds"]))
+    return HttpResponse("expiry set")
+
+
 urlpatterns = [path("login", login), path("logout", logout), path("", home), path("note", note),
-               path("expiry", expiry)]
+               path("expiry", expiry), path("aexpiry", aexpiry)]

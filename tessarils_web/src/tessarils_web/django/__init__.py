@@ -17,6 +17,7 @@ within the maximum age. ``flush()`` (what ``logout()`` calls) signs out, and
 from __future__ import annotations
 
 import functools
+import hashlib
 import os
 from datetime import UTC, datetime
 from typing import Any
@@ -38,13 +39,23 @@ DEFAULT_KEYS_ENV = "APP_KEYS"
 def codec() -> SessionCodec:
     """The session codec the current settings describe; raises ImproperlyConfigured naming what is wrong."""
     keyring = getattr(settings, "TESSARILS_KEYRING", None)
+    if keyring is not None and not isinstance(keyring, Keyring):
+        del keyring  # perhaps key entries: error pages print this frame's locals
+        raise ImproperlyConfigured("tessarils_web session engine: TESSARILS_KEYRING must be a tessarils_web.Keyring "
+                                   "(for key entries in an environment variable, set TESSARILS_KEYS_ENV)")
     variable = getattr(settings, "TESSARILS_KEYS_ENV", DEFAULT_KEYS_ENV)
     store = getattr(settings, "TESSARILS_SESSION_STORE", None)
     return _codec(
-        keyring if keyring is not None else os.environ.get(variable), variable, settings.SESSION_COOKIE_AGE,
+        keyring if keyring is not None else _entries_digest(variable), variable, settings.SESSION_COOKIE_AGE,
         getattr(settings, "TESSARILS_SESSION_ABSOLUTE_AGE", None), store,
         getattr(settings, "TESSARILS_SESSION_ON_STORE_ERROR", "fail_closed"),
     )
+
+
+def _entries_digest(variable: str) -> str | None:
+    """What the cache knows the variable's entries by: a digest, since error pages print its arguments."""
+    entries = os.environb.get(os.fsencode(variable))
+    return None if entries is None else hashlib.sha256(entries).hexdigest()
 
 
 def keyring() -> Keyring:
@@ -63,6 +74,20 @@ def _codec(keys: Keyring | str | None, variable: str, max_age: int, absolute_max
         raise ImproperlyConfigured(f"tessarils_web session engine: {error}") from error
 
 
+def _idle_span(data: dict[str, Any]) -> int | None:
+    """How far sliding renewal may move the expiry, from what ``set_expiry`` stored in the session.
+
+    Seconds are Django's idle lifetime; a date is a fixed end, never moved (0); none, or 0 for a
+    browser-session cookie, leaves the maximum age (None).
+    """
+    expiry = data.get("_session_expiry")
+    if isinstance(expiry, str):
+        return 0
+    if isinstance(expiry, int) and not isinstance(expiry, bool) and expiry > 0:
+        return expiry
+    return None
+
+
 class SessionStore(SessionBase):
     def __init__(self, session_key: str | None = None) -> None:
         super().__init__(session_key)
@@ -76,7 +101,7 @@ class SessionStore(SessionBase):
             self._session_key = None  # an empty session: the middleware deletes the cookie
             return {}
         self._state = state
-        if state.sealed_by_older_key or sessions.renew(state):
+        if state.sealed_by_older_key or sessions.renew(state, _idle_span(state.data)):
             self.modified = True  # sealed again when the response goes out
         return dict(state.data)
 
@@ -88,6 +113,9 @@ class SessionStore(SessionBase):
     def set_expiry(self, value: Any) -> None:
         super().set_expiry(value)
         self._expiry_requested = True
+
+    async def aset_expiry(self, value: Any) -> None:
+        self.set_expiry(value)  # SessionBase's own stores the value without telling this engine
 
     def _current(self) -> SessionState:
         sessions = codec()
