@@ -53,6 +53,12 @@ def test_the_key_that_sealed_decides_and_others_are_tamper(clock: Clock, make: o
     assert isinstance(raised.value, ValueError) and type(raised.value.__cause__) is ValueError
 
 
+@pytest.mark.parametrize("token", ["\ud800", "\u00e9.AAAA.AAAA"])  # a lone surrogate parsed from JSON; not ASCII
+def test_text_that_is_not_ascii_is_a_malformed_token(clock: Clock, token: str) -> None:
+    with pytest.raises(MalformedToken):
+        rotated_ring(clock).open(token, purpose="p")
+
+
 def test_refusal_of_a_key_decides_even_when_a_later_key_exists(clock: Clock) -> None:
     # The newest key's own expired token must not be handed to the older keys (they would say "modified").
     clock.now = PAST
