@@ -14,7 +14,8 @@ from tessarils import Backend, Tessaril
 
 from .errors import KeyConfigError, MalformedToken, RevokedKey, TamperedToken, translate
 from .expiry import Instant, Lifetime, resolve
-from .keys import NONCE_CHARS, KeySpec, KeyState, backend_name, entries_from_environment, key_problem, parse_entries
+from .keys import (NONCE_CHARS, KeySpec, KeyState, backend_name, entries_from_environment, key_problem, parse_entries,
+                   repeated_key)
 
 # What a key of the token's backend answers when another key sealed it: the one refusal that means "try the next key".
 _NOT_THIS_KEY = "the data has been modified"
@@ -70,6 +71,9 @@ class Keyring:
             problem = key_problem(spec.key)
             if problem is not None:
                 raise KeyConfigError("keyring", f"key {position} {problem}")
+        repeat = repeated_key(specs)
+        if repeat is not None:
+            raise KeyConfigError("keyring", f"key {repeat[1]} repeats key {repeat[0]}")
         self._keys = [
             _Key(Tessaril(spec.backend, key=spec.key), spec.backend, NONCE_CHARS[backend_name(spec.backend)],
                  spec.state)

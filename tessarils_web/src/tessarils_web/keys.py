@@ -91,7 +91,11 @@ def _parse_entries(text: str, source: str) -> list[KeySpec]:
         raise KeyConfigError(source, "is empty; expected BACKEND:DECIMAL_KEY entries, newest first")
     if text != text.strip() or any(c in text for c in "\r\n\t\v\f"):
         raise KeyConfigError(source, "has surrounding whitespace or a newline (a secret file read with its newline?)")
-    return [_parse_entry(entry, position, source) for position, entry in enumerate(_SEPARATORS.split(text), 1)]
+    specs = [_parse_entry(entry, position, source) for position, entry in enumerate(_SEPARATORS.split(text), 1)]
+    repeat = repeated_key(specs)
+    if repeat is not None:
+        raise KeyConfigError(source, f"entry {repeat[1]} repeats the key of entry {repeat[0]}")
+    return specs
 
 
 def _parse_entry(entry: str, position: int, source: str) -> KeySpec:
@@ -117,6 +121,18 @@ def _parse_entry(entry: str, position: int, source: str) -> KeySpec:
     if problem is not None:
         raise KeyConfigError(source, f"{where} {problem}")
     return KeySpec(BACKENDS[name], key, state)
+
+
+def repeated_key(specs: list[KeySpec]) -> tuple[int, int] | None:
+    """The positions (from 1) of the first key listed twice, or None.
+
+    A key listed twice opens under its first entry only, so a ``:revoked`` added below it would do nothing.
+    """
+    for later in range(1, len(specs)):
+        for earlier in range(later):
+            if specs[earlier].key == specs[later].key:
+                return earlier + 1, later + 1
+    return None
 
 
 def key_problem(key: int) -> str | None:
