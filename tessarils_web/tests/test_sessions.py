@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from dataclasses import dataclass
+
 import pytest
 from web_apps import FRAMEWORKS, Options, craft, driver
 from web_helpers import START, BrokenStore, Clock, old_ring, rotated_ring
@@ -115,6 +117,29 @@ def test_a_server_whose_clock_is_behind_the_signing_one_keeps_the_session(framew
     clock.now -= behind  # another worker, or this one after its clock was stepped back
     reply = driver(framework, ring, Options(max_age=MAX_AGE))("GET", "/", token)
     assert reply.status == 200 and reply.token is None
+
+
+@dataclass
+class RecordStore:
+    """A store written as a dataclass, as users write them: not hashable."""
+
+    memory: MemoryStore
+
+    def revoke(self, identifier: str | bytes, until: int | float) -> None:
+        self.memory.revoke(identifier, until)
+
+    def is_revoked(self, identifier: str | bytes) -> bool:
+        return self.memory.is_revoked(identifier)
+
+    def consume_once(self, identifier: str | bytes, until: int | float) -> bool:
+        return self.memory.consume_once(identifier, until)
+
+
+def test_an_unhashable_store_works(framework: str, clock: Clock) -> None:
+    call = driver(framework, old_ring(clock), Options(max_age=MAX_AGE, store=RecordStore(MemoryStore(clock=clock))))
+    token = call("POST", "/login", form={"user": "ada"}).token
+    assert call("POST", "/logout", token).token == ""
+    assert call("GET", "/", token).status == 401
 
 
 def test_store_failure_fails_closed_by_default_and_open_when_set(framework: str, clock: Clock) -> None:

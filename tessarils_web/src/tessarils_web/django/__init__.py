@@ -47,9 +47,22 @@ def codec() -> SessionCodec:
     store = getattr(settings, "TESSARILS_SESSION_STORE", None)
     return _codec(
         keyring if keyring is not None else _entries_digest(variable), variable, settings.SESSION_COOKIE_AGE,
-        getattr(settings, "TESSARILS_SESSION_ABSOLUTE_AGE", None), store,
+        getattr(settings, "TESSARILS_SESSION_ABSOLUTE_AGE", None), _Same(store),
         getattr(settings, "TESSARILS_SESSION_ON_STORE_ERROR", "fail_closed"),
     )
+
+
+class _Same:
+    """A store as a cache key, by identity: a store need not be hashable (a dataclass is not)."""
+
+    def __init__(self, store: RevocationStore | None) -> None:
+        self.store = store
+
+    def __hash__(self) -> int:
+        return id(self.store)
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, _Same) and other.store is self.store
 
 
 def _entries_digest(variable: str) -> str | None:
@@ -65,10 +78,11 @@ def keyring() -> Keyring:
 
 @functools.lru_cache(maxsize=8)
 def _codec(keys: Keyring | str | None, variable: str, max_age: int, absolute_max_age: int | None,
-           store: RevocationStore | None, on_store_error: str) -> SessionCodec:
+           store: _Same, on_store_error: str) -> SessionCodec:
+    # A cached codec holds its store, so no other store can take the id it is keyed by while it is cached.
     try:
         keyring = keys if isinstance(keys, Keyring) else Keyring.from_environment(variable)
-        return SessionCodec(keyring, max_age=max_age, absolute_max_age=absolute_max_age, store=store,
+        return SessionCodec(keyring, max_age=max_age, absolute_max_age=absolute_max_age, store=store.store,
                             on_store_error=on_store_error)  # type: ignore[arg-type]
     except (KeyConfigError, ValueError) as error:
         raise ImproperlyConfigured(f"tessarils_web session engine: {error}") from error
