@@ -39,7 +39,8 @@ def test_revoked_keys_open_nothing(clock: Clock) -> None:
 
 @pytest.mark.parametrize(("make", "kind"), [
     (lambda ring: ring.seal(b"x", purpose="other"), WrongPurpose),
-    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, OLD_KEY)], clock=lambda: PAST).seal(b"x", purpose="p", ttl=1), ExpiredToken),
+    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, OLD_KEY)], clock=lambda: PAST).seal(b"x", purpose="p", ttl=1),
+     ExpiredToken),
     (lambda ring: ring.seal(b"x", purpose="p")[:-1], MalformedToken),
     (lambda ring: "a.b", MalformedToken),
     (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, THIRD_KEY)]).seal(b"x", purpose="p"), TamperedToken),

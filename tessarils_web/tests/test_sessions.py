@@ -31,7 +31,8 @@ def test_sign_in_sets_a_cookie_with_the_server_lifetime(framework: str, clock: C
     assert (home.status, home.body.strip(), home.token) == (200, "hello, ada", None)  # reading re-seals nothing
     clock.now += 600
     noted = call("POST", "/note", login.token, form={"note": "n"})
-    assert noted.token and ring.open(noted.token, purpose="session").expires_at == START + MAX_AGE  # changing does not extend
+    # Changing the session does not extend it.
+    assert noted.token and ring.open(noted.token, purpose="session").expires_at == START + MAX_AGE
     clock.now += MAX_AGE
     assert call("GET", "/", noted.token).status == 401
 

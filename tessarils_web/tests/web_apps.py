@@ -2,8 +2,9 @@
 
 Routes: ``POST /login`` (form field ``user``), ``POST /logout``, ``GET /``
 (who is signed in), ``POST /note`` (form field ``note``, kept in the
-session), and on Flask and Starlette ``POST /forget`` (pops the user). Drivers send the session cookie by hand and report what the
-response did with it, so that a test can replay any cookie in any order.
+session), and on Flask and Starlette ``POST /forget`` (pops the user).
+Drivers send the session cookie by hand and report what the response did
+with it, so that a test can replay any cookie in any order.
 """
 
 from __future__ import annotations

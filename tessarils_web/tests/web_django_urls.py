@@ -1,4 +1,4 @@
-"""The Django side of web_apps: the same four routes."""
+"""The Django side of web_apps: the same routes, and set_expiry through its sync and async APIs."""
 
 from __future__ import annotations
 
