@@ -62,7 +62,13 @@ class Keyring:
     """
 
     def __init__(self, keys: Iterable[KeySpec], *, clock: Callable[[], float] = time.time) -> None:
+        if isinstance(keys, (str, bytes)):
+            del keys  # key entries, most likely (Keyring(os.environ["APP_KEYS"])): error reports print locals
+            raise TypeError("a Keyring takes KeySpecs; for BACKEND:DECIMAL_KEY entries use Keyring.from_entries "
+                            "or Keyring.from_environment")
         specs = list(keys)
+        if not all(isinstance(spec, KeySpec) for spec in specs):
+            raise TypeError("a Keyring takes KeySpecs")
         if not specs:
             raise ValueError("a keyring needs at least one key")
         if specs[0].state is not KeyState.ACTIVE:
