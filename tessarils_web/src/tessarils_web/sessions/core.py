@@ -172,11 +172,11 @@ class SessionCodec:
         return len(set_cookie_value.encode()) <= self.max_cookie_bytes
 
     def keep_old_cookie(self, state: SessionState) -> None:
-        """Logs (once per process, then quietly) that a re-sealed session would not fit, so the old cookie stays."""
+        """Logs (once per codec, then quietly) that a re-sealed session would not fit, so the old cookie stays."""
         level = logging.DEBUG if self._overflow_logged else logging.WARNING
         self._overflow_logged = True
-        log.log(level, "session of %d bytes of JSON kept under its older key: re-sealed under the newest key it "
-                "would not fit a cookie; it expires as before", len(dumps(state.data)))
+        log.log(level, "session of %d bytes of JSON kept as it was: sealed again (under the newest key, or "
+                "renewed) it would not fit a cookie; it expires as before", len(dumps(state.data)))
 
     def revoke(self, state: SessionState) -> None:
         """Signs ``state`` out for good when a store is configured; without one, clearing the cookie is all."""
