@@ -70,7 +70,7 @@ const Constants& in_memory(const Constants& constants) noexcept
     return *p;
 }
 
-TESSARILS_AVX2 inline __m256i load(const Vector32& v) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i load(const Vector32& v) noexcept
 {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(v.bytes.data()));
 }

@@ -24,7 +24,7 @@ constexpr std::uintptr_t WINDOW_BYTES = 32;
 
 // All ones in the first |count| of the eight 32-bit lanes, count <= 8, given
 // LANE_INDICES (processor/x86_constants.h).
-TESSARILS_AVX2 inline __m256i first_lanes(std::size_t count, __m256i lane_indices) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i first_lanes(std::size_t count, __m256i lane_indices) noexcept
 {
     return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(count)), lane_indices);
 }
@@ -61,7 +61,7 @@ inline std::uintptr_t window_before(const void* p, std::size_t count) noexcept
 
 // The first |count| (<= 8) 32-bit lanes at |p|, the rest zero, touching no
 // page that none of them lies in; |p| is in a page the caller reads.
-TESSARILS_AVX2 inline __m256i load_lanes(const void* p, std::size_t count, __m256i lane_indices) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i load_lanes(const void* p, std::size_t count, __m256i lane_indices) noexcept
 {
     if (window_in_page(p)) [[likely]] {
         return _mm256_maskload_epi32(static_cast<const int*>(p), first_lanes(count, lane_indices));
@@ -83,7 +83,7 @@ TESSARILS_AVX2 inline __m256i load_lanes(const void* p, std::size_t count, __m25
 
 // Stores the first |count| (<= 8) 32-bit lanes of |v| at |p|, touching no
 // page that none of them lies in; |p| is in a page the caller writes.
-TESSARILS_AVX2 inline void store_lanes(void* p, std::size_t count, __m256i v, __m256i lane_indices) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline void store_lanes(void* p, std::size_t count, __m256i v, __m256i lane_indices) noexcept
 {
     if (window_in_page(p)) [[likely]] {
         _mm256_maskstore_epi32(static_cast<int*>(p), first_lanes(count, lane_indices), v);
@@ -96,7 +96,7 @@ TESSARILS_AVX2 inline void store_lanes(void* p, std::size_t count, __m256i v, __
 // zero, reading no byte past them and copying none to memory: the whole 4-byte
 // words through load_lanes, the last one to three one by one into the lane
 // after them. Nothing depends on the bytes' values.
-TESSARILS_AVX2 inline __m256i load_first_bytes(const std::uint8_t* p, std::size_t count, __m256i lane_indices) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i load_first_bytes(const std::uint8_t* p, std::size_t count, __m256i lane_indices) noexcept
 {
     const std::size_t words = count / 4;
     const __m256i whole = load_lanes(p, words, lane_indices);
