@@ -3,7 +3,7 @@
 Wall-clock timings on a shared machine wobble by several per cent between
 runs; instruction counts for the same binary and the same inputs do not. This
 runs the module under ``valgrind --tool=callgrind``, once, and counts each
-case (both backends, encrypt and decrypt, payloads of 5 B, 40 B, 1 KiB and
+case (every backend, encrypt and decrypt, payloads of 5 B, 40 B, 1 KiB and
 15,000 B) over a fixed number of calls after a warm-up. A call to
 ``os.getppid`` marks each boundary (callgrind dumps its counters on entry to
 the interpreter's function behind it), and an empty loop of the same count, measured the same way, is
@@ -31,8 +31,9 @@ import sys
 import tempfile
 from pathlib import Path
 
+from peers import backend_names
+
 SIZES = {"5 B": 5, "40 B": 40, "1 KiB": 1024, "15000 B": 15000}
-BACKENDS = ("AES256_GCM", "XCHACHA20_POLY1305")
 OPERATIONS = ("encrypt", "decrypt")
 WARM_UP = 20
 TOLERANCE = 0.03
@@ -45,7 +46,10 @@ def calls_for(size: int) -> int:
 
 
 def cases() -> list[tuple[str, str, str]]:
-    return [(backend, operation, size) for backend in BACKENDS for size in SIZES for operation in OPERATIONS]
+    import tessarils
+
+    return [(backend, operation, size) for backend in backend_names(tessarils) for size in SIZES
+            for operation in OPERATIONS]
 
 
 # ---- the child, run under callgrind ---------------------------------------
@@ -65,7 +69,7 @@ def child() -> None:
             pass
 
     boxes = {name: tessarils.Tessaril(getattr(tessarils.Backend, name), key=0x0123456789ABCDEF0123456789ABCDEF)
-             for name in BACKENDS}
+             for name in backend_names(tessarils)}
     prepared = []
     for backend, operation, size_name in cases():
         box = boxes[backend]
@@ -205,6 +209,7 @@ def main() -> int:
         child()
         return 0
 
+    sys.path.insert(0, str(args.build.resolve() / "python_module"))  # cases() reads the backends from the module
     path = code_path(args.build)
     results = measure(args.build, args.top)
     recorded_baseline = json.loads(args.check.read_text()) if args.check else {}

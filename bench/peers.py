@@ -119,6 +119,12 @@ OUR_FEATURES = Features(
 )
 
 
+def backend_names(module) -> list[str]:
+    """The names of the module's Backend members, in tag order."""
+    members = [value for value in vars(module.Backend).values() if isinstance(value, module.Backend)]
+    return [repr(member).removeprefix("Backend.") for member in sorted(members, key=int)]
+
+
 def ours(backend_name: str, text: bool = False) -> Callable[[], Setup]:
     def build() -> Setup:
         import tessarils
