@@ -72,12 +72,20 @@ std::uint32_t decode_by_quanta(const char* in, std::size_t chars, std::uint8_t* 
 extern const Kernel SCALAR_KERNEL;
 extern const Kernel SWAR_KERNEL;
 
-// Every kernel this build carries and this processor runs, the portable one
-// first and the fastest last.
+// Every kernel this build carries and this processor runs, lowest priority
+// (the portable one) first and highest last.
 [[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
 
-// The kernel the public functions use: the fastest available, fixed at first use.
+// The highest-priority kernel this processor runs, fixed at first use.
+[[nodiscard]] const Kernel& best_kernel() noexcept;
+
+// The kernel the public functions use: best_kernel(), unless the engine's test support made
+// another one active (testing/forced_kernels.h).
 [[nodiscard]] const Kernel& active_kernel() noexcept;
+
+// For the engine's test support only, with no other thread using the codec:
+// makes |kernel|, one of available_kernels(), the active one.
+void make_active_kernel(const Kernel& kernel) noexcept;
 
 // base64url_encode_into and base64url_decode with an explicit kernel, so
 // that tests and benchmarks can hold the kernels against each other.

@@ -101,29 +101,49 @@ bool is_valid_scalar(const std::uint8_t* data, std::size_t size) noexcept
 
 const Kernel SCALAR_KERNEL = {"scalar", is_valid_scalar};
 
-std::span<const Kernel* const> available_kernels() noexcept
+namespace {
+
+// Settled once per process from what the processor reports; only the
+// engine's test support changes the active kernel afterwards.
+auto& registry() noexcept
 {
-    // Every kernel this build carries, the portable one first and the
-    // fastest last.
+    // Every kernel this build carries; the highest priority this processor
+    // runs is used.
     static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
-        {&SCALAR_KERNEL, codec::runs_anywhere},
+        {&SCALAR_KERNEL, 0, codec::runs_anywhere},
 #ifdef TESSARILS_UTF8_X86
-        {&AVX2_KERNEL, x86::runs_avx2},
-        {&AVX512_KERNEL, x86::runs_avx512},
+        {&AVX2_KERNEL, 30, x86::runs_avx2},
+        {&AVX512_KERNEL, 40, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_UTF8_NEON
-        {&NEON_KERNEL, arm::runs_neon},
+        {&NEON_KERNEL, 20, arm::runs_neon},
 #endif
     });
-    // Settled once per process from what the processor reports; read-only after.
-    static const codec::RunnableKernels runnable(ENTRIES);
-    return runnable.span();
+    static_assert(codec::distinct_priorities(ENTRIES));
+    static codec::KernelRegistry registry(ENTRIES);
+    return registry;
+}
+
+}  // namespace
+
+std::span<const Kernel* const> available_kernels() noexcept
+{
+    return registry().available();
+}
+
+const Kernel& best_kernel() noexcept
+{
+    return registry().best();
 }
 
 const Kernel& active_kernel() noexcept
 {
-    static const Kernel& active = *available_kernels().back();
-    return active;
+    return registry().active();
+}
+
+void make_active_kernel(const Kernel& kernel) noexcept
+{
+    registry().make_active(kernel);
 }
 
 std::optional<Utf8Fault> walk_to_first_fault(std::span<const std::uint8_t> bytes) noexcept

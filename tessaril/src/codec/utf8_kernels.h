@@ -28,12 +28,20 @@ struct Kernel {
 // The portable loop, which every processor runs.
 extern const Kernel SCALAR_KERNEL;
 
-// Every kernel this build carries and this processor runs, the portable one
-// first and the fastest last.
+// Every kernel this build carries and this processor runs, lowest priority
+// (the portable one) first and highest last.
 [[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
 
-// The kernel is_valid_utf8 uses: the fastest available, fixed at first use.
+// The highest-priority kernel this processor runs, fixed at first use.
+[[nodiscard]] const Kernel& best_kernel() noexcept;
+
+// The kernel is_valid_utf8 uses: best_kernel(), unless the engine's test support made
+// another one active (testing/forced_kernels.h).
 [[nodiscard]] const Kernel& active_kernel() noexcept;
+
+// For the engine's test support only, with no other thread using the codec:
+// makes |kernel|, one of available_kernels(), the active one.
+void make_active_kernel(const Kernel& kernel) noexcept;
 
 // Finds the first fault by walking the sequences one by one, branching on
 // every byte: for text already known to be invalid (whose fault is reported
