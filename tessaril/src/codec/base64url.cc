@@ -119,11 +119,7 @@ std::uint32_t decode_padded_quantum(const char* in, std::size_t padding, std::ui
 
 const Kernel SCALAR_KERNEL = {"scalar", encode_by_groups<encode_groups_scalar>, decode_by_quanta<decode_quanta_scalar>};
 
-namespace {
-
-// Settled once per process from what the processor reports; only the
-// engine's test support changes the active kernel afterwards.
-auto& registry() noexcept
+codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept
 {
     // Every kernel this build carries; the highest priority this processor
     // runs is used.
@@ -139,30 +135,8 @@ auto& registry() noexcept
 #endif
     });
     static_assert(codec::distinct_priorities(ENTRIES));
-    static codec::KernelRegistry registry(ENTRIES);
+    static codec::KernelRegistry<Kernel> registry(ENTRIES);
     return registry;
-}
-
-}  // namespace
-
-std::span<const Kernel* const> available_kernels() noexcept
-{
-    return registry().available();
-}
-
-const Kernel& best_kernel() noexcept
-{
-    return registry().best();
-}
-
-const Kernel& active_kernel() noexcept
-{
-    return registry().active();
-}
-
-void make_active_kernel(const Kernel& kernel) noexcept
-{
-    registry().make_active(kernel);
 }
 
 void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept

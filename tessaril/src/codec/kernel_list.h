@@ -2,9 +2,9 @@
 // priority and the check whether this processor runs it. The registry keeps
 // the ones this processor runs, lowest priority first, and makes the
 // highest the active one; the engine's test support can make another one
-// active for a while (testing/forced_kernels.h). The list of runnable
-// kernels is an array as long as the whole list, so a new entry lengthens
-// both and none can be written past the end.
+// active for a while (testing/forced_kernels.h). Each codec builds its
+// registry from its list in kernel_registry() and reaches it through
+// Kernels<Kernel>, so the two codecs share every line of it.
 #pragma once
 
 #include <array>
@@ -42,11 +42,18 @@ consteval bool distinct_priorities(const std::array<KernelEntry<Kernel>, N>& ent
     return true;
 }
 
-template <class Kernel, std::size_t N>
+// More than any codec carries: the registry holds at most this many.
+inline constexpr std::size_t MAX_KERNELS = 8;
+
+template <class Kernel>
 class KernelRegistry {
 public:
-    explicit KernelRegistry(const std::array<KernelEntry<Kernel>, N>& entries) noexcept
+    // Out of line, so that the accessor around the once-only construction
+    // stays small enough to inline into every call of a codec.
+    template <std::size_t N>
+    [[gnu::noinline, gnu::cold]] explicit KernelRegistry(const std::array<KernelEntry<Kernel>, N>& entries) noexcept
     {
+        static_assert(N <= MAX_KERNELS);
         // Insertion in priority order: a handful of entries, once per process.
         std::array<int, N> priorities{};
         for (const KernelEntry<Kernel>& entry : entries) {
@@ -78,9 +85,21 @@ public:
     void make_active(const Kernel& kernel) noexcept { active_ = &kernel; }
 
 private:
-    std::array<const Kernel*, N> kernels_{};
+    std::array<const Kernel*, MAX_KERNELS> kernels_{};
     std::size_t count_ = 0;
     const Kernel* active_ = nullptr;
+};
+
+// A codec's kernels, through the registry that the codec's
+// kernel_registry(const Kernel*) (found by argument-dependent lookup) builds
+// once per process from what the processor reports.
+template <class Kernel>
+struct Kernels {
+    static KernelRegistry<Kernel>& registry() noexcept { return kernel_registry(static_cast<const Kernel*>(nullptr)); }
+    static std::span<const Kernel* const> available() noexcept { return registry().available(); }
+    static const Kernel& best() noexcept { return registry().best(); }
+    static const Kernel& active() noexcept { return registry().active(); }
+    static void make_active(const Kernel& kernel) noexcept { registry().make_active(kernel); }
 };
 
 }  // namespace tessaril::codec

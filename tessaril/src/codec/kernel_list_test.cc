@@ -40,7 +40,7 @@ TEST(KernelRegistry, OrdersByPriorityAndUsesTheHighestThatRuns)
         {&MIDDLE, 20, runs_anywhere},
     });
     static_assert(distinct_priorities(entries));
-    KernelRegistry registry(entries);
+    KernelRegistry<FakeKernel> registry(entries);
     ASSERT_EQ(registry.available().size(), 3U);
     EXPECT_EQ(registry.available()[0], &LOW);
     EXPECT_EQ(registry.available()[1], &MIDDLE);

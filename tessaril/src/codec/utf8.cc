@@ -101,11 +101,7 @@ bool is_valid_scalar(const std::uint8_t* data, std::size_t size) noexcept
 
 const Kernel SCALAR_KERNEL = {"scalar", is_valid_scalar};
 
-namespace {
-
-// Settled once per process from what the processor reports; only the
-// engine's test support changes the active kernel afterwards.
-auto& registry() noexcept
+codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept
 {
     // Every kernel this build carries; the highest priority this processor
     // runs is used.
@@ -120,30 +116,8 @@ auto& registry() noexcept
 #endif
     });
     static_assert(codec::distinct_priorities(ENTRIES));
-    static codec::KernelRegistry registry(ENTRIES);
+    static codec::KernelRegistry<Kernel> registry(ENTRIES);
     return registry;
-}
-
-}  // namespace
-
-std::span<const Kernel* const> available_kernels() noexcept
-{
-    return registry().available();
-}
-
-const Kernel& best_kernel() noexcept
-{
-    return registry().best();
-}
-
-const Kernel& active_kernel() noexcept
-{
-    return registry().active();
-}
-
-void make_active_kernel(const Kernel& kernel) noexcept
-{
-    registry().make_active(kernel);
 }
 
 std::optional<Utf8Fault> walk_to_first_fault(std::span<const std::uint8_t> bytes) noexcept

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 
+#include "codec/kernel_list.h"
 #include "codec/utf8.h"
 
 namespace tessaril::utf8_detail {
@@ -28,20 +29,17 @@ struct Kernel {
 // The portable loop, which every processor runs.
 extern const Kernel SCALAR_KERNEL;
 
-// Every kernel this build carries and this processor runs, lowest priority
-// (the portable one) first and highest last.
-[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
+// This codec's kernels (codec/kernel_list.h): every one this build carries
+// with its priority, built into a registry at first use.
+[[nodiscard]] codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept;
 
-// The highest-priority kernel this processor runs, fixed at first use.
-[[nodiscard]] const Kernel& best_kernel() noexcept;
-
-// The kernel is_valid_utf8 uses: best_kernel(), unless the engine's test support made
-// another one active (testing/forced_kernels.h).
-[[nodiscard]] const Kernel& active_kernel() noexcept;
-
-// For the engine's test support only, with no other thread using the codec:
-// makes |kernel|, one of available_kernels(), the active one.
-void make_active_kernel(const Kernel& kernel) noexcept;
+// The kernels this processor runs, lowest priority (the portable one) first;
+// the highest-priority one; the one is_valid_utf8 uses, which is that one unless
+// the engine's test support made another active (testing/forced_kernels.h).
+inline constexpr auto& available_kernels = codec::Kernels<Kernel>::available;
+inline constexpr auto& best_kernel = codec::Kernels<Kernel>::best;
+inline constexpr auto& active_kernel = codec::Kernels<Kernel>::active;
+inline constexpr auto& make_active_kernel = codec::Kernels<Kernel>::make_active;
 
 // Finds the first fault by walking the sequences one by one, branching on
 // every byte: for text already known to be invalid (whose fault is reported
