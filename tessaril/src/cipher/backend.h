@@ -113,7 +113,7 @@ consteval bool nonce_sizes_distinct() noexcept
     }
     return true;
 }
-static_assert(nonce_sizes_distinct(), "two backends with one nonce size could open each other's tokens' format");
+static_assert(nonce_sizes_distinct(), "two backends share a nonce size, which alone tells their tokens apart");
 
 constexpr std::size_t backend_index(Backend backend) noexcept
 {
