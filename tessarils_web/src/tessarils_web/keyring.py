@@ -12,13 +12,13 @@ from typing import Any
 
 from tessarils import Backend, Tessaril
 
-from .errors import KeyConfigError, MalformedToken, RevokedKey, TamperedToken, translate
+from .errors import MESSAGE_TYPES, KeyConfigError, MalformedToken, RevokedKey, TamperedToken, translate
 from .expiry import Instant, Lifetime, resolve
 from .keys import (NONCE_CHARS, KeySpec, KeyState, backend_name, entries_from_environment, key_problem, parse_entries,
                    repeated_key)
 
 # What a key of the token's backend answers when another key sealed it: the one refusal that means "try the next key".
-_NOT_THIS_KEY = "the data has been modified"
+_NOT_THIS_KEY = next(message for message, kind in MESSAGE_TYPES.items() if kind is TamperedToken)
 
 
 @dataclass(frozen=True)
