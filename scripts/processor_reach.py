@@ -56,7 +56,7 @@ _TARGET = re.compile(r"__attribute__\s*\(\(\s*target\s*\(([^)]*)\)|\[\[\s*gnu::t
 _STRING_LITERAL = re.compile(r'"([^"]*)"')
 _DEFINE = re.compile(r"^[ \t]*#[ \t]*define[ \t]+(\w+)[ \t]+(.*)$", re.MULTILINE)
 _IDENTIFIER = re.compile(r"[A-Za-z_]\w*")
-_ATTRIBUTE = re.compile(r"\[\[.*?\]\]|__attribute__\s*\(\(.*?\)\)|\balignas\s*\([^)]*\)", re.DOTALL)
+_ATTRIBUTE = re.compile(r"\[\[|\b(?:__attribute__|alignas)\s*\(")
 _ACCESS = re.compile(r"\b(?:public|private|protected)\s*:(?!:)")
 _TEMPLATE = re.compile(r"\s*template\s*<")
 _NAMESPACE = re.compile(r'^(?:inline\s+)?namespace\b|^extern\s*"\s*"\s*$')
@@ -169,9 +169,20 @@ def _blank_preprocessor(shape: str) -> str:
     return "\n".join(lines)
 
 
+def _blank_attributes(shape: str) -> str:
+    """|shape| with its attributes ([[...]], __attribute__((...)), alignas(...)) blanked, offsets kept."""
+    out = list(shape)
+    for m in _ATTRIBUTE.finditer(shape):
+        if out[m.start()] == " ":
+            continue  # inside an attribute already blanked
+        end = _closing(shape, m.start() if m.group() == "[[" else m.end() - 1) + 1
+        out[m.start():end] = (" " if c != "\n" else c for c in shape[m.start():end])
+    return "".join(out)
+
+
 def _closing(text: str, opening: int) -> int:
     """The offset of the bracket that closes the one at |opening|; the end of |text| if none does."""
-    pair = {"{": "}", "(": ")", "<": ">"}[text[opening]]
+    pair = {"{": "}", "(": ")", "<": ">", "[": "]"}[text[opening]]
     depth = 0
     for at in range(opening, len(text)):
         if text[at] == text[opening]:
@@ -186,7 +197,7 @@ def _closing(text: str, opening: int) -> int:
 def _flatten(head: str, pairs: str) -> str:
     """|head| with the insides of its outermost bracket pairs blanked, offsets kept."""
     out, depth = list(head), 0
-    opening, closing = pairs
+    opening, closing = pairs[0], pairs[1]
     for at, c in enumerate(head):
         if c == closing:
             depth -= 1
@@ -245,7 +256,12 @@ class _Scanner:
     def __init__(self, source: SourceFile, macros: Mapping[str, frozenset[str]]) -> None:
         self.source = source
         self.macros = macros
-        self.shape = _ATTRIBUTE.sub(lambda m: " " * len(m.group()), _blank_preprocessor(source.shape))
+        # The structure is read with attributes blanked (their parentheses
+        # are no parameter lists); the start of a definition and its target
+        # attributes, with them.
+        self.with_attributes = _blank_preprocessor(source.shape)
+        self.shape = _blank_attributes(self.with_attributes)
+        self.code = _blank_preprocessor(source.code)
         self.found: list[Definition] = []
         self.classes = 0  # how many class bodies the scanner is in
 
@@ -265,7 +281,7 @@ class _Scanner:
         return found
 
     def features(self, start: int, end: int) -> frozenset[str]:
-        head = self.source.code[start:end]
+        head = self.code[start:end]
         features: set[str] = set()
         for m in _TARGET.finditer(head):
             features |= target_features(m.group(1) or m.group(2))
@@ -285,9 +301,9 @@ class _Scanner:
         # Leading whitespace, access labels and a template header are not the head.
         at = start
         while at < end:
-            if shape[at].isspace():
+            if self.with_attributes[at].isspace():
                 at += 1
-            elif m := _ACCESS.match(shape, at):
+            elif m := _ACCESS.match(self.with_attributes, at):
                 at = m.end()
             else:
                 break
