@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import bisect
+import os
 import re
 import sys
 from collections import defaultdict
@@ -62,7 +63,8 @@ _TEMPLATE = re.compile(r"\s*template\s*<")
 _NAMESPACE = re.compile(r'^(?:inline\s+)?namespace\b|^extern\s*"\s*"\s*$')
 _CLASS = re.compile(r"^(?:struct|class|union)\b")
 _ENUM = re.compile(r"^enum\b")
-_INITIALISER = re.compile(r"(?<![=!<>])=(?!=)")
+_INITIALISER = re.compile(r"(?<![=!<>])(?<!operator)=(?!=)")
+_DEFAULTED = re.compile(r"\s*(?:default|delete|0)\s*$")
 _MEMBER_ACCESS = re.compile(r"(?:\.|->)\s*$")
 
 
@@ -384,6 +386,9 @@ class _Scanner:
         if re.match(r"(?:using|typedef)\b", stripped):
             cut = words_start + initialiser.start() if initialiser else end - 1
             self.add("declaration", start, end, self.name_before(words_start, cut))
+        elif initialiser and _DEFAULTED.match(flat, initialiser.end()) and "(" in flat:
+            # A defaulted, deleted or pure virtual function.
+            self.add("declaration", start, end, self.name_before(words_start, words_start + flat.index("(")))
         elif initialiser:
             self.add("variable", start, end, self.name_before(words_start, words_start + initialiser.start()))
         elif braced_initialiser:
@@ -420,11 +425,13 @@ class Unrunnable:
 def source_files(root: Path) -> list[SourceFile]:
     """The repository's C and C++ sources, by path relative to |root|."""
     found = []
-    for path in sorted(root.rglob("*")):
-        relative = path.relative_to(root)
-        if path.suffix in SOURCE_SUFFIXES and not SKIPPED_FOLDERS.intersection(relative.parts) and path.is_file():
-            found.append(SourceFile(str(relative), path.read_text(errors="replace")))
-    return found
+    for folder, folders, names in os.walk(root):
+        folders[:] = sorted(f for f in folders if f not in SKIPPED_FOLDERS)
+        for name in sorted(names):
+            path = Path(folder) / name
+            if path.suffix in SOURCE_SUFFIXES and path.is_file():
+                found.append(SourceFile(str(path.relative_to(root)), path.read_text(errors="replace")))
+    return sorted(found, key=lambda f: f.path)
 
 
 def unrunnable(files: list[SourceFile], flags: frozenset[str]) -> list[Unrunnable]:
