@@ -145,10 +145,11 @@ def blank_comments_and_literals(text: str) -> tuple[str, str]:
         elif text.startswith('R"', i) and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")
                                            or text[i - 1] in "uU8L"):
             opening = text.find("(", i + 2)
-            closing = text.find(")" + text[i + 2:opening] + '"', opening)
-            end = n if opening < 0 or closing < 0 else closing + opening - i
-            blank(i + 2, end, in_code=False)
-            i = end + 1
+            delimiter = text[i + 2:opening]
+            closing = text.find(")" + delimiter + '"', opening)
+            quote = n if opening < 0 or closing < 0 else closing + 1 + len(delimiter)
+            blank(i + 2, quote, in_code=False)
+            i = quote + 1
         elif c == '"' or (c == "'" and not _digit_separator(text, i)):
             at = i + 1
             while at < n and text[at] not in (c, "\n"):

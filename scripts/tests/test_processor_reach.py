@@ -49,6 +49,7 @@ def test_functions_built_for_other_instructions_are_found(
     WIDE + "WIDE int f(int x);\n",
     WIDE + "// WIDE int f() { return 0; }\n/* WIDE int g() {} */\n",
     WIDE + 'const char* s = "WIDE int f() { return 0; }";\n',
+    WIDE + 'const char* s = R"x(WIDE int f() { return "0"; })x";\n',
     "int f() { return 0; }\n",
 ])
 def test_declarations_comments_strings_and_plain_functions_are_not_targeted(text: str) -> None:
