@@ -15,10 +15,14 @@ module's pytest suite, then the module's fault, wipe, thread and size tests
 pass (explained when scripts/mutation-equivalent.txt says why no test can
 catch it), times out when the tests run past three times their unmutated
 time, is stillborn when it does not compile and identical when its object
-code is the unmutated one (neither is counted; the `mutation` preset does
-not make warnings errors, so a mutant that only draws a warning, such as a
-dropped wipe leaving a parameter unused, is still tested). --sample N runs
-a fixed seeded N of the set (the CI stage).
+code is the unmutated one, and is not run when it lies in code this
+processor cannot run (scripts/processor_reach.py: built for instructions
+/proc/cpuinfo does not list, or used only by such code), which no test
+here can reach, so it is neither built nor tested (none of these three is
+counted; the `mutation` preset does not make warnings errors, so a mutant
+that only draws a warning, such as a dropped wipe leaving a parameter
+unused, is still tested). --sample N runs a fixed seeded N of the set (the
+CI stage).
 """
 
 import argparse
@@ -32,6 +36,8 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+
+import processor_reach
 
 SEED = 23
 UNMUTATED_OBJECTS = {}
@@ -146,6 +152,18 @@ def explained():
             ident, reason = line.split(" ", 1)
             listed[ident] = reason.strip()
     return listed
+
+
+def not_run_here():
+    """(file, line) -> why, for the lines of code this processor cannot run."""
+    found = processor_reach.unrunnable(processor_reach.source_files(REPO),
+                                       processor_reach.processor_flags(Path("/proc/cpuinfo").read_text()))
+    why = {}
+    for u in processor_reach.outermost(found):
+        d = u.definition
+        for line in range(d.first_line, d.last_line + 1):
+            why[(d.path, line)] = f"{d.name} is {u.reason}"
+    return why
 
 
 def run(command, timeout):
@@ -264,13 +282,17 @@ def main():
         mutants = sorted(random.Random(SEED).sample(mutants, min(args.sample, len(mutants))),
                          key=lambda m: (m["file"], m["line"]))
     started = time.monotonic()
+    unreachable = not_run_here()
     prepare()
     limits = baseline()
     known = explained()
     outcomes = []
     for index, mutant in enumerate(mutants, 1):
         began = time.monotonic()
-        outcome, suite = try_mutant(mutant, limits)
+        if (mutant["file"], mutant["line"]) in unreachable:
+            outcome, suite = "not run", unreachable[(mutant["file"], mutant["line"])]
+        else:
+            outcome, suite = try_mutant(mutant, limits)
         if outcome == "survived" and mutant["id"] in known:
             outcome, suite = "explained", known[mutant["id"]]
         outcomes.append(dict(mutant, outcome=outcome, suite=suite))
@@ -285,20 +307,24 @@ def main():
 
 def summarise(outcomes, seconds):
     files = sorted({o["file"] for o in outcomes})
-    print(f"{'file':52} killed survived timed-out explained stillborn identical")
+    print(f"{'file':52} killed survived timed-out explained stillborn identical not-run")
     for name in files:
         mine = [o["outcome"] for o in outcomes if o["file"] == name]
         print(f"{name:52} {mine.count('killed'):6} {mine.count('survived'):8} {mine.count('timed out'):9} "
-              f"{mine.count('explained'):9} {mine.count('stillborn'):9} {mine.count('identical'):9}")
+              f"{mine.count('explained'):9} {mine.count('stillborn'):9} {mine.count('identical'):9} "
+              f"{mine.count('not run'):7}")
     every = [o["outcome"] for o in outcomes]
-    counted = len(every) - every.count("stillborn") - every.count("explained") - every.count("identical")
+    counted = len(every) - sum(every.count(o) for o in ("stillborn", "explained", "identical", "not run"))
     caught = every.count("killed") + every.count("timed out")
     for o in outcomes:
         if o["outcome"] == "survived":
             print(f"survived {o['id']} {o['file']}:{o['line']} {o['operator']}: {o['mutated'].strip()}")
+        elif o["outcome"] == "not run":
+            print(f"not run {o['id']} {o['file']}:{o['line']} {o['operator']}: {o['suite']}")
     print(f"mutation: {caught}/{counted} killed or timed out ({100 * caught / max(counted, 1):.1f} %), "
           f"{every.count('survived')} survived, {every.count('explained')} explained, "
-          f"{every.count('stillborn')} stillborn, {every.count('identical')} identical ({seconds:.0f} s)")
+          f"{every.count('stillborn')} stillborn, {every.count('identical')} identical, "
+          f"{every.count('not run')} not run on this processor ({seconds:.0f} s)")
 
 
 if __name__ == "__main__":
