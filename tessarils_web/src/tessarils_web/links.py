@@ -23,7 +23,7 @@ from .store_errors import OnStoreError, ask_store, check_policy
 
 _CLAIMS, _BINDING, _LINK_ID = "c", "b", "i"
 _BINDING_DOMAIN = b"tessarils-web link binding v1\x00"
-# The state a link is bound to, or a function of its claims that looks it up (the account it names).
+#: The state a link is bound to, or a function of its claims that looks it up (the account it names).
 Binding = str | bytes | Callable[[dict[str, Any]], str | bytes | None] | None
 
 
