@@ -3,12 +3,13 @@
 // around 256 bytes show where each backend switches paths.
 #include <array>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "cipher/aes256gcm/aes256gcm_context.h"
-#include "cipher/xchacha20poly1305/xchacha20poly1305.h"
+#include "cipher/backend.h"
 
 namespace {
 
@@ -19,12 +20,30 @@ constexpr std::size_t SIZES[] = {5, 64, 128, 256, 384, 512, 1024, 4096, 16384};
 // The default context record ("session", no expiry) as associated data.
 constexpr std::array<std::uint8_t, 17> AAD = {1, 0, 0, 0, 0, 0, 0, 0, 0, 7, 's', 'e', 's', 's', 'i', 'o', 'n'};
 constexpr std::array<std::uint8_t, tessaril::KEY_BYTES> KEY = {0x42, 0x17};
-constexpr std::array<std::uint8_t, tessaril::XCHACHA_NONCE_BYTES> NONCE = {0x99, 0x01};
+constexpr std::array<std::uint8_t, tessaril::Backends::MAX_NONCE_BYTES> NONCE = {0x99, 0x01};
 
 void per_message(benchmark::State& state, std::size_t size)
 {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
+
+// The names of a backend's two paths in the results, the ones they have
+// always used; a backend without its own gets "short" and "long".
+template <class A>
+struct PathNames {
+    static constexpr const char* SHORT = "short";
+    static constexpr const char* LONG = "long";
+};
+template <>
+struct PathNames<tessaril::Aes256GcmContext> {
+    static constexpr const char* SHORT = "precomputed";
+    static constexpr const char* LONG = "library";
+};
+template <>
+struct PathNames<tessaril::XChaCha20Poly1305Context> {
+    static constexpr const char* SHORT = "combined";
+    static constexpr const char* LONG = "split";
+};
 
 template <class A>
 struct Adapter {
@@ -58,8 +77,10 @@ struct Adapter {
     }
     // Registers seal and open on each path this process runs, under the
     // path names the results have always used.
-    static void register_all(const std::string& backend, const char* short_name, const char* long_name)
+    static void register_all(const std::string& backend)
     {
+        const char* short_name = PathNames<A>::SHORT;
+        const char* long_name = PathNames<A>::LONG;
         for (std::size_t size : SIZES) {
             const std::string bytes = "/bytes:" + std::to_string(size);
             for (const auto& [path, name] : {std::pair{AeadPath::Short, short_name}, {AeadPath::Long, long_name}}) {
@@ -75,8 +96,11 @@ struct Adapter {
 
 int main(int argc, char** argv)
 {
-    Adapter<tessaril::Aes256GcmContext>::register_all("aes256gcm", "precomputed", "library");
-    Adapter<tessaril::XChaCha20Poly1305Context>::register_all("xchacha20poly1305", "combined", "split");
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (Adapter<std::variant_alternative_t<I, tessaril::Backends::Adapter>>::register_all(
+             std::string(tessaril::Backends::KEY_LABELS[I])),
+         ...);
+    }(std::make_index_sequence<tessaril::Backends::COUNT>{});
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

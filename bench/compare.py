@@ -45,6 +45,7 @@ from dataclasses import dataclass
 
 import peers
 from peers import (
+    backend_names,
     BARE_AESGCM,
     BARE_NACL,
     FERNET,
@@ -172,7 +173,7 @@ def peak_rss_growth(calls: int) -> dict[str, dict[str, int]]:
     import tessarils
 
     result = {}
-    for name in ("AES256_GCM", "XCHACHA20_POLY1305"):
+    for name in backend_names(tessarils):
         box = tessarils.Tessaril(getattr(tessarils.Backend, name), key=1)
         data = b"x" * 1024
         for _ in range(10_000):

@@ -22,6 +22,8 @@ import os
 import statistics
 import timeit
 
+from peers import backend_names
+
 SIZES = {"5 B": 5, "1 KiB": 1024, "16 KiB": 16384}
 
 
@@ -35,7 +37,7 @@ def load(directory: str):
 
 
 def cases(module):
-    for name in ("AES256_GCM", "XCHACHA20_POLY1305"):
+    for name in backend_names(module):
         box = module.Tessaril(getattr(module.Backend, name), key=12345)
         for label, size in SIZES.items():
             data = b"x" * size

@@ -20,6 +20,7 @@ import os
 import random
 from collections.abc import Callable
 from dataclasses import dataclass, field
+from types import ModuleType
 
 # The JSON payload whose token length is compared, and the purpose it is sealed for.
 PAYLOAD_JSON = b'{"user":"ada","email":"ada@example.com"}'
@@ -117,6 +118,12 @@ OUR_FEATURES = Features(
     context="yes: purpose, must match exactly",
     rotation="by hand: one object per key, tried in turn",
 )
+
+
+def backend_names(module: ModuleType) -> list[str]:
+    """The names of the module's Backend members, in tag order."""
+    members = [value for value in vars(module.Backend).values() if isinstance(value, module.Backend)]
+    return [repr(member).removeprefix("Backend.") for member in sorted(members, key=int)]
 
 
 def ours(backend_name: str, text: bool = False) -> Callable[[], Setup]:

@@ -28,7 +28,7 @@ from tessarils import Backend, Tessaril
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
 from tessarils_testing import (  # noqa: E402
-    BAD_TEXT, CONFLICTING_KEYS, EMPTY_PURPOSE, EXPIRED, INVALID_BASE64, INVALID_KEY_ENV, INVALID_TOKEN,
+    BACKENDS, BAD_TEXT, CONFLICTING_KEYS, EMPTY_PURPOSE, EXPIRED, INVALID_BASE64, INVALID_KEY_ENV, INVALID_TOKEN,
     MISMATCH, MISSING_KEY, PLAINTEXT_TOO_LONG, PURPOSE_TOO_LONG, RANDOM_UNAVAILABLE, TAMPERED, ZERO_EXPIRY)
 
 MESSAGES = {BAD_TEXT, CONFLICTING_KEYS, EMPTY_PURPOSE, EXPIRED, INVALID_BASE64, INVALID_KEY_ENV, INVALID_TOKEN,
@@ -40,7 +40,7 @@ REFUSED_TOKEN = {INVALID_TOKEN, TAMPERED, INVALID_BASE64}
 DECIMAL_KEY = re.compile(r"\+?[0-9]+", re.ASCII)
 KEY_VAR = "TESSARILS_FUZZ_KEY"
 FIXED_KEY = 0x000102030405060708090A0B0C0D0E0F
-BOXES = [Tessaril(Backend.AES256_GCM, key=FIXED_KEY), Tessaril(Backend.XCHACHA20_POLY1305, key=FIXED_KEY)]
+BOXES = [Tessaril(backend, key=FIXED_KEY) for backend in BACKENDS]
 MAX_STEPS = 8
 
 
@@ -213,7 +213,7 @@ def plain_encrypt_is_valid(data, expires, purpose):
 
 
 def op_construct(reader):
-    backend = hostile(reader, reader.choice([Backend.AES256_GCM, Backend.XCHACHA20_POLY1305, 0, 1, None]))
+    backend = hostile(reader, reader.choice([*BACKENDS, *range(len(BACKENDS)), None]))
     sources = reader.byte() % 4
     kwargs = {}
     if sources & 1:
@@ -235,7 +235,7 @@ def op_construct(reader):
 
 def op_key_env(reader):
     value = reader.text()
-    backend = reader.choice([Backend.AES256_GCM, Backend.XCHACHA20_POLY1305])
+    backend = reader.choice(BACKENDS)
     try:
         os.environ[KEY_VAR] = value
     except (ValueError, UnicodeEncodeError):
@@ -318,8 +318,8 @@ def op_open_text(reader):
 
 
 def op_backend(reader):
-    member = reader.choice([Backend.AES256_GCM, Backend.XCHACHA20_POLY1305])
-    other = hostile(reader, reader.choice([0, 1, 2, -1, Backend.AES256_GCM, Backend.XCHACHA20_POLY1305]))
+    member = reader.choice(BACKENDS)
+    other = hostile(reader, reader.choice([*range(len(BACKENDS) + 1), -1, *BACKENDS]))
     equal, error = attempt(lambda: member == other)
     if type(other) in (int, Backend) and error is None:
         assert equal == (int(member) == int(other)), (member, other)

@@ -41,6 +41,7 @@
 #include "core/secret.h"
 #include "codec/utf8.h"
 #include "codec/utf8_kernels.h"
+#include "testing/forced_kernels.h"
 #include "testing/bytes.h"
 
 namespace {
@@ -399,6 +400,27 @@ std::vector<Probe> probes()
                             return validate_secret_text([kernel](std::span<const std::uint8_t> bytes) {
                                 return kernel->is_valid(bytes.data(), bytes.size());
                             });
+                        }});
+    }
+    // The public functions with every other kernel made active, as on a
+    // processor that runs nothing wider.
+    for (const base64url_detail::Kernel* kernel : base64url_detail::available_kernels()) {
+        if (kernel == &base64url_detail::best_kernel()) continue;
+        const std::string suffix = std::string(" (") + kernel->name + " kernel forced)";
+        list.push_back({"base64url_encode_into of secret bytes" + suffix, [kernel] {
+                            const testing::ForcedKernels forced(*kernel, utf8_detail::best_kernel());
+                            return probe_encode();
+                        }});
+        list.push_back({"base64url_decode of secret text" + suffix, [kernel] {
+                            const testing::ForcedKernels forced(*kernel, utf8_detail::best_kernel());
+                            return probe_decode();
+                        }});
+    }
+    for (const utf8_detail::Kernel* kernel : utf8_detail::available_kernels()) {
+        if (kernel == &utf8_detail::best_kernel()) continue;
+        list.push_back({std::string("is_valid_utf8 of secret text (") + kernel->name + " kernel forced)", [kernel] {
+                            const testing::ForcedKernels forced(base64url_detail::best_kernel(), *kernel);
+                            return probe_utf8();
                         }});
     }
     return list;

@@ -94,7 +94,7 @@ RANDOM_SHIM = _find_random_shim()
 
 def construction():
     boxes = []
-    for backend in (Backend.AES256_GCM, Backend.XCHACHA20_POLY1305):
+    for backend in support.BACKENDS:
         boxes.append(Tessaril(backend, key=KEY))
         boxes.append(Tessaril(backend, KEY))
         boxes.append(Tessaril(backend=backend, key=Index(KEY)))
@@ -251,9 +251,12 @@ def run(rounds=1):
         boxes = construction()
         backend_type()
         reexecute()
-        per_backend = len(boxes) // 2  # construction() makes the same objects for each backend
-        aes, xchacha = boxes[0], boxes[per_backend]
-        for box, backend, other in ((aes, Backend.AES256_GCM, xchacha), (xchacha, Backend.XCHACHA20_POLY1305, aes)):
+        # construction() makes the same objects for each backend; each
+        # backend's first box opens the next backend's tokens as a stranger.
+        firsts = boxes[::len(boxes) // len(support.BACKENDS)]
+        aes = firsts[0]
+        for i, (box, backend) in enumerate(zip(firsts, support.BACKENDS)):
+            other = firsts[(i + 1) % len(firsts)]
             tokens = sealing(box, backend)
             opening(box, backend, tokens, other)
             object_surface(box)

@@ -4,7 +4,7 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from tessarils_testing import Index, raises_message
+from tessarils_testing import CONFLICTING_KEYS, MISSING_KEY, Index, raises_message
 
 AES = Backend.AES256_GCM
 BOX = Tessaril(AES, key=7)
@@ -151,10 +151,10 @@ def test_a_note_that_cannot_be_added_is_dropped(call):
         (lambda: BOX.encrypt(b"\xf0\x9f\x98("), "invalid utf-8 sequence of 3 bytes from index 0"),
         (lambda: BOX.encrypt(b"ab\xe2\x82"), "incomplete utf-8 byte sequence from index 2"),
         (lambda: BOX.encrypt(b"\xf0\x9f\x98"), "incomplete utf-8 byte sequence from index 0"),
-        (lambda: Tessaril(AES), "the key or key_env must be passed"),
-        (lambda: Tessaril(AES, key=None, key_env=None), "the key or key_env must be passed"),
+        (lambda: Tessaril(AES), MISSING_KEY),
+        (lambda: Tessaril(AES, key=None, key_env=None), MISSING_KEY),
         (lambda: Tessaril(AES, key=1, key_env="TESSARILS_SURELY_UNSET"),
-         "key and key_env were both provided \u2014 pass exactly one"),
+         CONFLICTING_KEYS),
     ],
 )
 def test_value_errors_have_no_note(call, message):

@@ -7,7 +7,8 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from tessarils_testing import INVALID_KEY_ENV, Index, context_record, open_foreign, raises_message, seal_foreign
+from tessarils_testing import (CONFLICTING_KEYS, INVALID_KEY_ENV, Index, context_record, open_foreign, raises_message,
+                               seal_foreign)
 
 VAR = "TESSARILS_TEST_KEY"
 
@@ -81,7 +82,7 @@ def test_key_env_accepts_str_subclass(monkeypatch):
 
 def test_environment_is_consulted_only_as_the_sole_source(monkeypatch):
     monkeypatch.delenv(VAR, raising=False)
-    raises_message(ValueError, "key and key_env were both provided \u2014 pass exactly one",
+    raises_message(ValueError, CONFLICTING_KEYS,
                    Tessaril, Backend.AES256_GCM, key=1, key_env=VAR)
     monkeypatch.setenv(VAR, "not a number")
     assert Tessaril(Backend.AES256_GCM, key=3, key_env=None) is not None

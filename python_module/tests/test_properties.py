@@ -35,7 +35,7 @@ def test_single_replacement_never_opens(box, payload, draw):
     assert info.value.args[0] in (INVALID_TOKEN, INVALID_BASE64, TAMPERED)
 
 
-@pytest.mark.parametrize("box", BOXES, ids=["aes", "xchacha"])
+@pytest.mark.parametrize("box", BOXES, ids=[repr(backend) for backend in BACKENDS])
 def test_threads_share_one_object(box):
     threads, rounds = 8, 150
     barrier = threading.Barrier(threads)

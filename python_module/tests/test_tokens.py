@@ -9,8 +9,8 @@ import pytest
 
 from tessarils import Backend, Tessaril
 
-from tessarils_testing import (BACKENDS, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, NONCE_BYTES, TAMPERED,
-                               TOKEN_ALPHABET,
+from tessarils_testing import (BACKENDS, EMPTY_PURPOSE, EXPIRED, INVALID_BASE64, INVALID_TOKEN, MISMATCH, NONCE_BYTES,
+                               PLAINTEXT_TOO_LONG, PURPOSE_TOO_LONG, TAMPERED, TOKEN_ALPHABET, ZERO_EXPIRY,
                                raises_message)
 
 SESSION_FIELD = "AQAAAAAAAAAAB3Nlc3Npb24="
@@ -43,15 +43,15 @@ def test_subclasses_are_accepted(box):
 @pytest.mark.parametrize(
     "data, expires_at, purpose, message",
     [
-        (b"x" * 16385, None, None, "plaintext exceeds the 16384-byte limit"),
-        ("\u00e9".encode() * 8193, None, None, "plaintext exceeds the 16384-byte limit"),
-        (b"x" * 16385, 0, "", "plaintext exceeds the 16384-byte limit"),
-        (b"x", 0, "", "expires_at must be greater than zero \u2014 pass None for no expiry"),
-        (b"x", False, None, "expires_at must be greater than zero \u2014 pass None for no expiry"),
-        (b"x", None, "", "purpose must not be empty \u2014 pass None for the default instead"),
-        (b"x", None, "p" * 256, "purpose exceeds the 255-byte limit"),
-        (b"x", None, "\u00e9" * 128, "purpose exceeds the 255-byte limit"),
-        (b"x", None, "p" * 10000, "purpose exceeds the 255-byte limit"),
+        (b"x" * 16385, None, None, PLAINTEXT_TOO_LONG),
+        ("\u00e9".encode() * 8193, None, None, PLAINTEXT_TOO_LONG),
+        (b"x" * 16385, 0, "", PLAINTEXT_TOO_LONG),
+        (b"x", 0, "", ZERO_EXPIRY),
+        (b"x", False, None, ZERO_EXPIRY),
+        (b"x", None, "", EMPTY_PURPOSE),
+        (b"x", None, "p" * 256, PURPOSE_TOO_LONG),
+        (b"x", None, "\u00e9" * 128, PURPOSE_TOO_LONG),
+        (b"x", None, "p" * 10000, PURPOSE_TOO_LONG),
     ],
 )
 def test_sealing_refusals(box, data, expires_at, purpose, message):

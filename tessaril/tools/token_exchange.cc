@@ -18,7 +18,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "cipher/backend.h"
 #include "cipher/cipher_state.h"
 #include "token/context_record.h"
 #include "token/open.h"
@@ -31,29 +33,42 @@ using tessaril::ErrorKind;
 
 constexpr tessaril::KeyValue kKey = (tessaril::KeyValue{0x0123456789abcdef} << 64) | 0xfedcba9876543210;
 
-struct Case {
+// What a case seals, the same for every backend.
+struct Shape {
     std::string_view name;
-    Backend backend;
     std::string plaintext;
     std::optional<std::uint64_t> expires_at;
     std::optional<std::string> purpose;
     std::optional<ErrorKind> opening_fails_with;  // on either system's clock
 };
 
-// Each backend at the limits: the shortest and longest fields, text beyond
-// ASCII, an expiry that has not passed and one that has.
-const Case kCases[] = {
-    {"aes-short", Backend::AES256_GCM, "user=ada", std::nullopt, std::nullopt, std::nullopt},
-    {"aes-unicode", Backend::AES256_GCM, "\u00e9t\u00e9 \u20ac \U0001F511", 4102444800, "login", std::nullopt},
-    {"aes-longest", Backend::AES256_GCM, std::string(16384, 'x'), std::nullopt, std::string(255, 'p'), std::nullopt},
-    {"aes-expired", Backend::AES256_GCM, "old", 1000000000, std::nullopt, ErrorKind::Expired},
-    {"xchacha-short", Backend::XCHACHA20_POLY1305, "", std::nullopt, "p", std::nullopt},
-    {"xchacha-unicode", Backend::XCHACHA20_POLY1305, "\u00e9t\u00e9 \u20ac \U0001F511", 4102444800, "login",
-     std::nullopt},
-    {"xchacha-longest", Backend::XCHACHA20_POLY1305, std::string(16384, 'x'), std::nullopt, std::string(255, 'p'),
-     std::nullopt},
-    {"xchacha-expired", Backend::XCHACHA20_POLY1305, "old", 1000000000, std::nullopt, ErrorKind::Expired},
+// The limits: the shortest and longest fields, text beyond ASCII, an expiry
+// that has not passed and one that has.
+const Shape kShapes[] = {
+    {"short", "user=ada", std::nullopt, std::nullopt, std::nullopt},
+    {"empty", "", std::nullopt, "p", std::nullopt},
+    {"unicode", "\u00e9t\u00e9 \u20ac \U0001F511", 4102444800, "login", std::nullopt},
+    {"longest", std::string(16384, 'x'), std::nullopt, std::string(255, 'p'), std::nullopt},
+    {"expired", "old", 1000000000, std::nullopt, ErrorKind::Expired},
 };
+
+struct Case {
+    std::string name;  // the backend's key label and the shape's name
+    Backend backend;
+    const Shape& shape;
+};
+
+// Every shape under every backend.
+const std::vector<Case> kCases = [] {
+    std::vector<Case> cases;
+    for (Backend backend : tessaril::Backends::ALL) {
+        for (const Shape& shape : kShapes) {
+            const std::string_view label = tessaril::Backends::KEY_LABELS[tessaril::backend_index(backend)];
+            cases.push_back({std::string(label) + "-" + std::string(shape.name), backend, shape});
+        }
+    }
+    return cases;
+}();
 
 bool fixed_nonce(std::span<std::uint8_t> out) noexcept
 {
@@ -69,9 +84,11 @@ std::string path_of(std::string_view dir, const Case& c, std::string_view suffix
 std::optional<std::string> seal(const Case& c, tessaril::platform::RandomSource random)
 {
     const tessaril::CipherState state = tessaril::CipherState::build(c.backend, kKey);
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.plaintext.data()), c.plaintext.size());
-    const std::optional<std::string_view> purpose = c.purpose ? std::optional<std::string_view>(*c.purpose) : std::nullopt;
-    auto token = tessaril::seal_token(state, bytes, c.expires_at, purpose, random);
+    const Shape& shape = c.shape;
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(shape.plaintext.data()), shape.plaintext.size());
+    const std::optional<std::string_view> purpose =
+        shape.purpose ? std::optional<std::string_view>(*shape.purpose) : std::nullopt;
+    auto token = tessaril::seal_token(state, bytes, shape.expires_at, purpose, random);
     if (!token) return std::nullopt;
     return std::move(*token);
 }
@@ -109,9 +126,11 @@ int seal_all(std::string_view dir)
 bool opens_as_expected(const Case& c, std::string_view token)
 {
     const tessaril::CipherState state = tessaril::CipherState::build(c.backend, kKey);
-    const auto opened = tessaril::decrypt_for(state, token, c.purpose ? std::string_view(*c.purpose) : tessaril::DEFAULT_PURPOSE);
-    if (c.opening_fails_with) return !opened && opened.error() == c.opening_fails_with;
-    return opened && std::string_view(reinterpret_cast<const char*>(opened->data()), opened->size()) == c.plaintext;
+    const Shape& shape = c.shape;
+    const auto opened =
+        tessaril::decrypt_for(state, token, shape.purpose ? std::string_view(*shape.purpose) : tessaril::DEFAULT_PURPOSE);
+    if (shape.opening_fails_with) return !opened && opened.error() == shape.opening_fails_with;
+    return opened && std::string_view(reinterpret_cast<const char*>(opened->data()), opened->size()) == shape.plaintext;
 }
 
 int open_all(std::string_view dir)

@@ -25,7 +25,7 @@ from web_helpers import PAST, START, Clock, old_ring
 ])
 def test_accepted_expiries_are_what_opening_reports(clock: Clock, arguments: dict[str, Any], expected: int) -> None:
     ring = old_ring(clock)
-    assert ring.open(ring.seal(b"x", **arguments)).expires_at == expected
+    assert ring.open(ring.seal(b"x", purpose="p", **arguments), purpose="p").expires_at == expected
 
 
 @pytest.mark.parametrize(("arguments", "reason"), [
@@ -43,16 +43,16 @@ def test_accepted_expiries_are_what_opening_reports(clock: Clock, arguments: dic
 ])
 def test_refused_expiries_say_why(clock: Clock, arguments: dict[str, Any], reason: str) -> None:
     with pytest.raises(InvalidExpiry, match=reason):
-        old_ring(clock).seal(b"x", **arguments)
+        old_ring(clock).seal(b"x", purpose="p", **arguments)
 
 
 @pytest.mark.parametrize("arguments", [{"expires_at": True}, {"ttl": "60"}, {"ttl": 60, "expires_at": START + 60}])
 def test_wrong_types_are_type_errors(clock: Clock, arguments: dict[str, Any]) -> None:
     with pytest.raises(TypeError):
-        old_ring(clock).seal(b"x", **arguments)
+        old_ring(clock).seal(b"x", purpose="p", **arguments)
 
 
 def test_the_module_checks_expiry_against_the_real_clock() -> None:
     ring = old_ring(Clock(PAST))  # a clock far behind: the token's expiry is long past for the module
     with pytest.raises(ExpiredToken):
-        ring.open(ring.seal(b"x", ttl=60))
+        ring.open(ring.seal(b"x", purpose="p", ttl=60), purpose="p")

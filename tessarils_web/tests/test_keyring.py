@@ -32,31 +32,38 @@ def test_older_keys_open_and_say_to_reseal_without_extending(clock: Clock, old_b
 
 
 def test_revoked_keys_open_nothing(clock: Clock) -> None:
-    token = old_ring(clock).seal(b"x")
+    token = old_ring(clock).seal(b"x", purpose="p")
     with pytest.raises(RevokedKey):
-        rotated_ring(clock, KeyState.REVOKED).open(token)
+        rotated_ring(clock, KeyState.REVOKED).open(token, purpose="p")
 
 
 @pytest.mark.parametrize(("make", "kind"), [
     (lambda ring: ring.seal(b"x", purpose="other"), WrongPurpose),
-    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, OLD_KEY)], clock=lambda: PAST).seal(b"x", ttl=1), ExpiredToken),
-    (lambda ring: ring.seal(b"x")[:-1], MalformedToken),
+    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, OLD_KEY)], clock=lambda: PAST).seal(b"x", purpose="p", ttl=1),
+     ExpiredToken),
+    (lambda ring: ring.seal(b"x", purpose="p")[:-1], MalformedToken),
     (lambda ring: "a.b", MalformedToken),
-    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, THIRD_KEY)]).seal(b"x"), TamperedToken),
-    (lambda ring: Keyring([KeySpec(Backend.XCHACHA20_POLY1305, THIRD_KEY)]).seal(b"x"), TamperedToken),
+    (lambda ring: Keyring([KeySpec(Backend.AES256_GCM, THIRD_KEY)]).seal(b"x", purpose="p"), TamperedToken),
+    (lambda ring: Keyring([KeySpec(Backend.XCHACHA20_POLY1305, THIRD_KEY)]).seal(b"x", purpose="p"), TamperedToken),
 ])
 def test_the_key_that_sealed_decides_and_others_are_tamper(clock: Clock, make: object,
                                                            kind: type[InvalidToken]) -> None:
     token = make(old_ring(clock))  # type: ignore[operator]
     with pytest.raises(kind) as raised:
-        rotated_ring(clock).open(token)
+        rotated_ring(clock).open(token, purpose="p")
     assert isinstance(raised.value, ValueError) and type(raised.value.__cause__) is ValueError
+
+
+@pytest.mark.parametrize("token", ["\ud800", "\u00e9.AAAA.AAAA"])  # a lone surrogate parsed from JSON; not ASCII
+def test_text_that_is_not_ascii_is_a_malformed_token(clock: Clock, token: str) -> None:
+    with pytest.raises(MalformedToken):
+        rotated_ring(clock).open(token, purpose="p")
 
 
 def test_refusal_of_a_key_decides_even_when_a_later_key_exists(clock: Clock) -> None:
     # The newest key's own expired token must not be handed to the older keys (they would say "modified").
     clock.now = PAST
     ring = rotated_ring(clock)
-    token = ring.seal(b"x", ttl=1)
+    token = ring.seal(b"x", purpose="p", ttl=1)
     with pytest.raises(ExpiredToken):
-        ring.open(token)
+        ring.open(token, purpose="p")

@@ -10,7 +10,7 @@ from tessarils import Backend
 
 from tessarils_web import KeyConfigError, Keyring, KeySpec, KeyState, backend_named, generate_key, generate_key_entry
 from tessarils_web.keys import MIN_KEY, entries_from_environment, parse_entries
-from web_helpers import NEW_KEY, OLD_KEY
+from web_helpers import NEW_KEY, OLD_KEY, assert_no_frame_holds
 
 SECRET = str(NEW_KEY)
 
@@ -32,6 +32,10 @@ SECRET = str(NEW_KEY)
     ("AES256_GCM:12", "entry 1 has a key below 2**96"),
     (f"AES256_GCM:{MIN_KEY - 1}", "entry 1 has a key below 2**96"),
     (f"AES256_GCM:{SECRET}:expired", "entry 1 has an unknown state"),
+    # Revoking a key by listing it again: the first entry would still open its tokens.
+    (f"XCHACHA20_POLY1305:{OLD_KEY} AES256_GCM:{SECRET}:retired AES256_GCM:{SECRET}:revoked",
+     "entry 3 repeats the key of entry 2"),
+    (f"XCHACHA20_POLY1305:{SECRET} AES256_GCM:{SECRET}", "entry 2 repeats the key of entry 1"),
 ])
 def test_configuration_errors_name_the_variable_and_reason_but_never_the_key(
         monkeypatch: pytest.MonkeyPatch, value: str | None, reason: str) -> None:
@@ -45,6 +49,19 @@ def test_configuration_errors_name_the_variable_and_reason_but_never_the_key(
     assert text.startswith("environment variable APP_KEYS: ") and reason in text
     assert SECRET not in text and SECRET[:12] not in text and "CHACHA:" not in text
     assert isinstance(raised.value, ValueError)
+    assert_no_frame_holds(raised.value, SECRET)
+
+
+@pytest.mark.parametrize("make", [
+    lambda: Keyring.from_entries(f"XCHACHA20_POLY1305:{SECRET}\n"),
+    lambda: Keyring.from_entries(f"XCHACHA20_POLY1305:{2**128 + NEW_KEY}"),
+    lambda: Keyring([KeySpec(Backend.AES256_GCM, 2**128 + NEW_KEY)]),
+    lambda: Keyring(f"XCHACHA20_POLY1305:{SECRET}"),  # type: ignore[arg-type]  (entries where KeySpecs belong)
+], ids=["entries", "entries-out-of-range", "code", "entries-as-keys"])
+def test_key_errors_leave_no_key_in_the_frames_an_error_report_prints(make: object) -> None:
+    with pytest.raises((KeyConfigError, TypeError)) as raised:
+        make()  # type: ignore[operator]
+    assert_no_frame_holds(raised.value, SECRET)
 
 
 def test_entries_give_backends_states_and_order_and_repr_hides_keys() -> None:
@@ -61,10 +78,10 @@ def test_the_newest_key_seals_so_it_must_be_active(state: KeyState) -> None:
         Keyring([KeySpec(Backend.AES256_GCM, NEW_KEY, state)])
 
 
-@pytest.mark.parametrize("key", [5, -NEW_KEY, 2**128, True])
+@pytest.mark.parametrize("key", [5, -NEW_KEY, 2**128, True, OLD_KEY])
 def test_keys_from_code_get_the_same_checks(key: int) -> None:
-    with pytest.raises(KeyConfigError, match="keyring: key 1"):
-        Keyring([KeySpec(Backend.AES256_GCM, key)])
+    with pytest.raises(KeyConfigError, match="keyring: key [12]"):
+        Keyring([KeySpec(Backend.AES256_GCM, key), KeySpec(Backend.AES256_GCM, OLD_KEY, KeyState.REVOKED)])
 
 
 def test_generated_keys_pass_the_checks_and_differ() -> None:

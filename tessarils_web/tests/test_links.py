@@ -7,7 +7,7 @@ from datetime import timedelta
 
 import pytest
 
-from tessarils_web import (LinkAlreadyUsed, LinkInvalidated, LinkTokens, MemoryStore, StoreUnavailable,
+from tessarils_web import (InvalidToken, LinkAlreadyUsed, LinkInvalidated, LinkTokens, MemoryStore, StoreUnavailable,
                            TamperedToken, WrongPurpose)
 from web_helpers import START, BrokenStore, Clock, old_ring, rotated_ring
 
@@ -21,8 +21,8 @@ def test_links_carry_claims_for_their_purpose_and_lifetime(clock: Clock) -> None
     with pytest.raises(WrongPurpose):
         LinkTokens(ring, "confirm-email", 60).open(token)
     with pytest.raises(WrongPurpose):
-        ring.open(token)  # never a session
-    assert LinkTokens(rotated_ring(clock), "reset-password", 60).open(token) == {"user": "ada"}
+        ring.open(token, purpose="session")  # never a session
+    assert LinkTokens(rotated_ring(clock), "reset-password", 3600).open(token) == {"user": "ada"}
     with pytest.raises(ValueError, match="purpose of their own"):
         LinkTokens(ring, "session", 60)
 
@@ -43,6 +43,19 @@ def test_bound_links_open_only_while_the_state_is_unchanged(clock: Clock, sealed
     else:
         with pytest.raises(LinkInvalidated):
             links.open(token, bound_to=opened_with)
+
+
+@pytest.mark.parametrize(("sealed_for", "opened_for", "opens"), [(3600, 3600, True), (86400, 3600, False)])
+def test_a_link_lives_no_longer_than_the_lifetime_it_is_opened_with(clock: Clock, sealed_for: int, opened_for: int,
+                                                                   opens: bool) -> None:
+    # Links sealed for a day, then the lifetime cut to an hour (they leaked into a log, say).
+    token = LinkTokens(old_ring(clock), "reset-password", sealed_for).seal({"user": "ada"})
+    links = LinkTokens(old_ring(clock), "reset-password", opened_for)
+    if opens:
+        assert links.open(token) == {"user": "ada"}
+    else:
+        with pytest.raises(InvalidToken):
+            links.open(token)
 
 
 def test_consumed_links_open_once_per_link(clock: Clock) -> None:

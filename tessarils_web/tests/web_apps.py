@@ -2,8 +2,9 @@
 
 Routes: ``POST /login`` (form field ``user``), ``POST /logout``, ``GET /``
 (who is signed in), ``POST /note`` (form field ``note``, kept in the
-session). Drivers send the session cookie by hand and report what the
-response did with it, so that a test can replay any cookie in any order.
+session), and on Flask and Starlette ``POST /forget`` (pops the user).
+Drivers send the session cookie by hand and report what the response did
+with it, so that a test can replay any cookie in any order.
 """
 
 from __future__ import annotations
@@ -105,6 +106,11 @@ def _flask(keyring: Keyring, options: Options) -> Driver:
         session["note"] = request.form["note"]
         return "noted", 200
 
+    @app.post("/forget")
+    def forget() -> tuple[str, int]:
+        session.pop("user", None)
+        return "forgotten", 200
+
     client = app.test_client(use_cookies=False)
 
     def call(method: str, path: str, cookie: str | None = None, form: dict[str, str] | None = None,
@@ -151,8 +157,13 @@ def _starlette(keyring: Keyring, options: Options) -> Driver:
         request.session["note"] = await field(request, "note")
         return PlainTextResponse("noted")
 
+    async def forget(request: Request) -> PlainTextResponse:
+        request.session.pop("user", None)
+        return PlainTextResponse("forgotten")
+
     app = Starlette(routes=[Route("/login", login, methods=["POST"]), Route("/logout", logout, methods=["POST"]),
-                            Route("/", home), Route("/note", note, methods=["POST"])],
+                            Route("/", home), Route("/note", note, methods=["POST"]),
+                            Route("/forget", forget, methods=["POST"])],
                     middleware=[Middleware(SameOriginMiddleware),
                                 Middleware(SealedSessionMiddleware, keyring=keyring, max_age=options.max_age,
                                            absolute_max_age=options.absolute_max_age, store=options.store,

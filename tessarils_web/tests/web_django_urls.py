@@ -1,4 +1,4 @@
-"""The Django side of web_apps: the same four routes."""
+"""The Django side of web_apps: the same routes, and set_expiry through its sync and async APIs."""
 
 from __future__ import annotations
 
@@ -33,5 +33,10 @@ def expiry(request: HttpRequest) -> HttpResponse:
     return HttpResponse("expiry set")
 
 
+async def aexpiry(request: HttpRequest) -> HttpResponse:
+    await request.session.aset_expiry(int(request.POST["seconds"]))
+    return HttpResponse("expiry set")
+
+
 urlpatterns = [path("login", login), path("logout", logout), path("", home), path("note", note),
-               path("expiry", expiry)]
+               path("expiry", expiry), path("aexpiry", aexpiry)]

@@ -40,6 +40,23 @@ class BrokenStore:
         raise StoreUnavailable("store down")
 
 
+def assert_no_frame_holds(error: BaseException, secret: str) -> None:
+    """No local of the package's frames in ``error``'s tracebacks (its causes' included) shows ``secret``.
+
+    Error pages (Django's), error e-mails and trackers print every frame's locals.
+    """
+    seen: BaseException | None = error
+    while seen is not None:
+        trace = seen.__traceback__
+        while trace is not None:
+            frame = trace.tb_frame
+            if frame.f_globals.get("__name__", "").startswith("tessarils_web"):
+                held = [name for name, value in list(frame.f_locals.items()) if secret in repr(value)]
+                assert not held, f"{frame.f_code.co_name} holds the key in {held}"
+            trace = trace.tb_next
+        seen = seen.__cause__ or seen.__context__
+
+
 def keyring(clock: Clock, *specs: tuple[Backend, int, KeyState]) -> Keyring:
     return Keyring([KeySpec(backend, key, state) for backend, key, state in specs], clock=clock)
 

@@ -1,11 +1,16 @@
 // The closed choice of AEAD construction, and the one table of what differs
 // between the constructions. Everything else (key derivation, the cipher
 // state's variant, the token codec's nonce check, the OpenSSL cipher fetch,
-// the Python members) reads this table, so a new backend is one enumerator,
-// one row and its adapter; the checks below make the compiler reject a
-// table that is out of step with the enum.
+// the Python members, every nonce buffer) reads this table, so a new
+// backend is one enumerator, its case label below, one row and its
+// adapter. The compiler rejects the rest: an enumerator without a case
+// label (-Wswitch, an error here in every build), an enumerator without a
+// row or a row without an enumerator (the counts differ), rows out of tag
+// order, and two backends with one nonce size (which would make their
+// tokens indistinguishable).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -60,26 +65,55 @@ struct BackendTable {
     static constexpr std::array<std::string_view, COUNT> KEY_LABELS = {Rows::KEY_LABEL...};
     static constexpr std::array<const char*, COUNT> OPENSSL_CIPHERS = {Rows::OPENSSL_CIPHER...};
     static constexpr std::array<const char*, COUNT> PYTHON_MEMBERS = {Rows::PYTHON_MEMBER...};
+    // What a nonce buffer for any backend must hold.
+    static constexpr std::size_t MAX_NONCE_BYTES = std::ranges::max(NONCE_BYTES);
 };
 
 using Backends = BackendTable<Aes256GcmRow, XChaCha20Poly1305Row>;
 
-// Every enumerator needs a row, at its tag's position. The switch has no
-// default, so -Wswitch (an error in every build) names an enumerator added
-// without one; the loop rejects rows out of tag order.
-consteval bool rows_match_enum() noexcept
+// Whether |backend| is one of the enumerators. The switch has no default,
+// so an enumerator added without a case label here fails to compile.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic error "-Wswitch"
+consteval bool is_enumerator(Backend backend) noexcept
+{
+    switch (backend) {
+    case Backend::AES256_GCM:
+    case Backend::XCHACHA20_POLY1305:
+        return true;
+    }
+    return false;
+}
+#pragma GCC diagnostic pop
+
+consteval std::size_t enumerator_count() noexcept
+{
+    std::size_t count = 0;
+    for (unsigned tag = 0; tag <= UINT8_MAX; ++tag) count += is_enumerator(static_cast<Backend>(tag)) ? 1 : 0;
+    return count;
+}
+static_assert(enumerator_count() == Backends::COUNT, "every backend enumerator needs one row in Backends");
+
+consteval bool rows_in_tag_order() noexcept
 {
     for (std::size_t i = 0; i < Backends::COUNT; ++i) {
-        switch (Backends::ALL[i]) {
-        case Backend::AES256_GCM:
-        case Backend::XCHACHA20_POLY1305:
-            break;
-        }
-        if (std::to_underlying(Backends::ALL[i]) != i) return false;
+        if (!is_enumerator(Backends::ALL[i]) || std::to_underlying(Backends::ALL[i]) != i) return false;
     }
     return true;
 }
-static_assert(rows_match_enum(), "backend rows must be listed in tag order, one per enumerator");
+static_assert(rows_in_tag_order(), "backend rows must be listed in tag order, one per enumerator");
+
+// A token names no backend: its nonce field's size is what tells them apart.
+consteval bool nonce_sizes_distinct() noexcept
+{
+    for (std::size_t i = 0; i < Backends::COUNT; ++i) {
+        for (std::size_t j = i + 1; j < Backends::COUNT; ++j) {
+            if (Backends::NONCE_BYTES[i] == Backends::NONCE_BYTES[j]) return false;
+        }
+    }
+    return true;
+}
+static_assert(nonce_sizes_distinct(), "two backends share a nonce size, which alone tells their tokens apart");
 
 constexpr std::size_t backend_index(Backend backend) noexcept
 {

@@ -119,30 +119,24 @@ std::uint32_t decode_padded_quantum(const char* in, std::size_t padding, std::ui
 
 const Kernel SCALAR_KERNEL = {"scalar", encode_by_groups<encode_groups_scalar>, decode_by_quanta<decode_quanta_scalar>};
 
-std::span<const Kernel* const> available_kernels() noexcept
+codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept
 {
-    // Every kernel this build carries, the portable one first and the
-    // fastest last.
+    // Every kernel this build carries; the highest priority this processor
+    // runs is used.
     static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
-        {&SCALAR_KERNEL, codec::runs_anywhere},
-        {&SWAR_KERNEL, codec::runs_anywhere},
+        {&SCALAR_KERNEL, 0, codec::runs_anywhere},
+        {&SWAR_KERNEL, 10, codec::runs_anywhere},
 #ifdef TESSARILS_BASE64URL_X86
-        {&AVX2_KERNEL, x86::runs_avx2},
-        {&AVX512_KERNEL, x86::runs_avx512},
+        {&AVX2_KERNEL, 30, x86::runs_avx2},
+        {&AVX512_KERNEL, 40, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_BASE64URL_NEON
-        {&NEON_KERNEL, arm::runs_neon},
+        {&NEON_KERNEL, 20, arm::runs_neon},
 #endif
     });
-    // Settled once per process from what the processor reports; read-only after.
-    static const codec::RunnableKernels runnable(ENTRIES);
-    return runnable.span();
-}
-
-const Kernel& active_kernel() noexcept
-{
-    static const Kernel& active = *available_kernels().back();
-    return active;
+    static_assert(codec::distinct_priorities(ENTRIES));
+    static codec::KernelRegistry<Kernel> registry(ENTRIES);
+    return registry;
 }
 
 void encode_into_with(const Kernel& kernel, std::span<const std::uint8_t> in, char* out) noexcept

@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "codec/kernel_list.h"
 #include "core/buffer.h"
 
 namespace tessaril::base64url_detail {
@@ -72,12 +73,17 @@ std::uint32_t decode_by_quanta(const char* in, std::size_t chars, std::uint8_t* 
 extern const Kernel SCALAR_KERNEL;
 extern const Kernel SWAR_KERNEL;
 
-// Every kernel this build carries and this processor runs, the portable one
-// first and the fastest last.
-[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
+// This codec's kernels (codec/kernel_list.h): every one this build carries
+// with its priority, built into a registry at first use.
+[[nodiscard]] codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept;
 
-// The kernel the public functions use: the fastest available, fixed at first use.
-[[nodiscard]] const Kernel& active_kernel() noexcept;
+// The kernels this processor runs, lowest priority (the portable one) first;
+// the highest-priority one; the one the public functions use, which is that one unless
+// the engine's test support made another active (testing/forced_kernels.h).
+inline constexpr auto& available_kernels = codec::Kernels<Kernel>::available;
+inline constexpr auto& best_kernel = codec::Kernels<Kernel>::best;
+inline constexpr auto& active_kernel = codec::Kernels<Kernel>::active;
+inline constexpr auto& make_active_kernel = codec::Kernels<Kernel>::make_active;
 
 // base64url_encode_into and base64url_decode with an explicit kernel, so
 // that tests and benchmarks can hold the kernels against each other.

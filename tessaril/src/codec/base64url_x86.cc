@@ -14,6 +14,7 @@
 #include <immintrin.h>
 
 #include "processor/x86_constants.h"
+#include "processor/x86_masked.h"
 #include "processor/x86_targets.h"
 
 namespace tessaril::base64url_detail {
@@ -89,11 +90,6 @@ TESSARILS_AVX2 inline __m256i encode_round(const Avx2Constants& k, __m128i first
     return sextets_to_chars(k, split_sextets(k, _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1)));
 }
 
-TESSARILS_AVX2 inline __m256i first_lanes(const Avx2Constants& k, std::size_t count) noexcept
-{
-    return x86::first_lanes(count, load(k.lane_indices));
-}
-
 // All ones in the first |count| bytes, count <= 32.
 TESSARILS_AVX2 inline __m256i first_bytes(const Avx2Constants& k, std::size_t count) noexcept
 {
@@ -107,17 +103,17 @@ constexpr std::size_t data_chars(std::size_t size) noexcept
     return (4 * size + 2) / 3;
 }
 
-// Encodes the last |size| <= 24 bytes of a field, padding included, with no
+// Encodes the last 0 < |size| <= 24 bytes of a field, padding included, with no
 // copy: the bytes come in as x86::load_first_bytes reads them, and the
-// characters, one 4-byte word per group, go out through a masked store.
-TESSARILS_AVX2 inline void encode_last_avx2(const Avx2Constants& k, const std::uint8_t* in, std::size_t size,
+// characters, one 4-byte word per group, go out through x86::store_lanes.
+[[gnu::always_inline]] TESSARILS_AVX2 inline void encode_last_avx2(const Avx2Constants& k, const std::uint8_t* in, std::size_t size,
                                             char* out) noexcept
 {
     const __m256i bytes = x86::load_first_bytes(in, size, load(k.lane_indices));
     const __m256i groups = _mm256_permutevar8x32_epi32(bytes, load(k.group_lanes));
     const __m256i chars = sextets_to_chars(k, split_sextets(k, groups));
-    _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(k, (size + 2) / 3),
-                           _mm256_blendv_epi8(load(k.padding), chars, first_bytes(k, data_chars(size))));
+    x86::store_lanes(out, (size + 2) / 3, _mm256_blendv_epi8(load(k.padding), chars, first_bytes(k, data_chars(size))),
+                     load(k.lane_indices));
 }
 
 // Whole rounds of 8 groups (24 bytes), each read as two 16-byte loads at +0
@@ -139,6 +135,12 @@ TESSARILS_AVX2 inline std::size_t encode_blocks_avx2(const Avx2Constants& k, con
 TESSARILS_AVX2 void encode_avx2(const std::uint8_t* in, std::size_t size, char* out) noexcept
 {
     const Avx2Constants& k = x86::in_memory(AVX2_CONSTANTS);
+    // A field of one round or less (most of a short token's) goes straight
+    // to it; an empty one has no page of its own to read or write.
+    if (size <= 24) [[likely]] {
+        if (size != 0) encode_last_avx2(k, in, size, out);
+        return;
+    }
     std::size_t g = encode_blocks_avx2(k, in, size / 3, out);
     // What the blocks leave (all of a field shorter than they take) in
     // rounds that read and write exactly its bytes, the last with the
@@ -203,18 +205,18 @@ TESSARILS_AVX2 inline std::size_t decode_blocks_avx2(const Avx2Constants& k, con
 // Decodes the last |quanta| <= 8 quanta of a field into their |size| bytes,
 // reading exactly their characters (the padding and the lanes past them read
 // as 'A', which is in the alphabet) and writing exactly their bytes: the
-// whole 4-byte words through a masked store, the last one to three bytes one
+// whole 4-byte words through x86::store_lanes, the last one to three bytes one
 // by one. The bits the padding stands for land in the bytes from |size| on,
 // which must be zero; any that are not go into |bad|.
-TESSARILS_AVX2 inline void decode_last_avx2(const Avx2Constants& k, const char* in, std::size_t quanta,
+[[gnu::always_inline]] TESSARILS_AVX2 inline void decode_last_avx2(const Avx2Constants& k, const char* in, std::size_t quanta,
                                             std::uint8_t* out, std::size_t size, __m256i& bad) noexcept
 {
-    const __m256i chars = _mm256_maskload_epi32(reinterpret_cast<const int*>(in), first_lanes(k, quanta));
+    const __m256i chars = x86::load_lanes(in, quanta, load(k.lane_indices));
     const __m256i c = _mm256_blendv_epi8(load(k.filler), chars, first_bytes(k, data_chars(size)));
     const __m256i bytes = decode_round(k, c, bad, load(k.join_lanes));
     bad = _mm256_or_si256(bad, _mm256_andnot_si256(first_bytes(k, size), bytes));
     const std::size_t words = size / 4;
-    _mm256_maskstore_epi32(reinterpret_cast<int*>(out), first_lanes(k, words), bytes);
+    x86::store_lanes(out, words, bytes, load(k.lane_indices));
     const auto last = static_cast<std::uint32_t>(
         _mm256_cvtsi256_si32(_mm256_permutevar8x32_epi32(bytes, _mm256_set1_epi32(static_cast<int>(words)))));
     for (std::size_t b = 0; b < size % 4; ++b) out[4 * words + b] = static_cast<std::uint8_t>(last >> (8 * b));
@@ -226,6 +228,11 @@ TESSARILS_AVX2 std::uint32_t decode_avx2(const char* in, std::size_t chars, std:
     const Avx2Constants& k = x86::in_memory(AVX2_CONSTANTS);
     const std::size_t quanta = chars / 4;
     __m256i bad = _mm256_setzero_si256();
+    // A field of one round (most of a short token's) goes straight to it.
+    if (quanta <= 8) [[likely]] {
+        decode_last_avx2(k, in, quanta, out, size, bad);
+        return _mm256_testz_si256(bad, bad) != 0 ? 0 : 1;
+    }
     // The blocks take whole quanta only, never the padded last one.
     std::size_t q = decode_blocks_avx2(k, in, size / 3, out, bad);
     for (; quanta - q > 8; q += 8) decode_last_avx2(k, in + 4 * q, 8, out + 3 * q, 24, bad);

@@ -20,20 +20,21 @@ namespace {
 // The portable kernel works on eight bytes at a time in a 64-bit word, byte
 // k of the text in bits 8k..8k+7, with per-byte arithmetic that never
 // carries from one byte into the next. Each test leaves its answer in the
-// top bit of every byte.
+// top bit of every byte. The helpers are always inlined: a call would save
+// the caller's registers, which hold text, in a frame nothing clears.
 constexpr std::uint64_t ONES = 0x0101010101010101;
 constexpr std::uint64_t TOP_BITS = 0x8080808080808080;
 constexpr std::uint64_t LOW_BITS = 0x7F7F7F7F7F7F7F7F;
 
 // Top bit set in every byte >= |limit|, for 0x80 < limit <= 0xFF: the byte's
 // top bit, and its low seven bits reaching limit - 0x80.
-constexpr std::uint64_t at_least(std::uint64_t bytes, unsigned limit) noexcept
+[[gnu::always_inline]] constexpr std::uint64_t at_least(std::uint64_t bytes, unsigned limit) noexcept
 {
     return bytes & ((bytes & LOW_BITS) + (0x100 - limit) * ONES);
 }
 
 // Top bit set in every byte equal to |value|.
-constexpr std::uint64_t equal_to(std::uint64_t bytes, unsigned value) noexcept
+[[gnu::always_inline]] constexpr std::uint64_t equal_to(std::uint64_t bytes, unsigned value) noexcept
 {
     const std::uint64_t diff = bytes ^ (value * ONES);
     return ~(((diff & LOW_BITS) + LOW_BITS) | diff);
@@ -46,7 +47,7 @@ constexpr std::uint64_t equal_to(std::uint64_t bytes, unsigned value) noexcept
 // range is narrowed (no overlong forms, surrogates or code points above
 // U+10FFFF). Only the top bits are kept: the others still hold bits of the
 // text, and the running fault word may be spilled to the stack.
-constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noexcept
+[[gnu::always_inline]] constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noexcept
 {
     const std::uint64_t prev1 = (now << 8) | (before >> 56);
     const std::uint64_t prev2 = (now << 16) | (before >> 48);
@@ -61,7 +62,7 @@ constexpr std::uint64_t word_faults(std::uint64_t now, std::uint64_t before) noe
            TOP_BITS;
 }
 
-std::uint64_t load_word(const std::uint8_t* bytes) noexcept
+[[gnu::always_inline]] inline std::uint64_t load_word(const std::uint8_t* bytes) noexcept
 {
     std::uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
@@ -71,7 +72,7 @@ std::uint64_t load_word(const std::uint8_t* bytes) noexcept
 
 // The last |count| (< 8) bytes, filled out with zeros (ASCII), assembled in
 // a register: a copy through memory would leave text in a stack word.
-std::uint64_t load_tail(const std::uint8_t* bytes, std::size_t count) noexcept
+[[gnu::always_inline]] inline std::uint64_t load_tail(const std::uint8_t* bytes, std::size_t count) noexcept
 {
     std::uint64_t word = 0;
     for (std::size_t k = 0; k < count; ++k) word |= std::uint64_t{bytes[k]} << (8 * k);
@@ -100,29 +101,23 @@ bool is_valid_scalar(const std::uint8_t* data, std::size_t size) noexcept
 
 const Kernel SCALAR_KERNEL = {"scalar", is_valid_scalar};
 
-std::span<const Kernel* const> available_kernels() noexcept
+codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept
 {
-    // Every kernel this build carries, the portable one first and the
-    // fastest last.
+    // Every kernel this build carries; the highest priority this processor
+    // runs is used.
     static constexpr auto ENTRIES = std::to_array<codec::KernelEntry<Kernel>>({
-        {&SCALAR_KERNEL, codec::runs_anywhere},
+        {&SCALAR_KERNEL, 0, codec::runs_anywhere},
 #ifdef TESSARILS_UTF8_X86
-        {&AVX2_KERNEL, x86::runs_avx2},
-        {&AVX512_KERNEL, x86::runs_avx512},
+        {&AVX2_KERNEL, 30, x86::runs_avx2},
+        {&AVX512_KERNEL, 40, x86::runs_avx512},
 #endif
 #ifdef TESSARILS_UTF8_NEON
-        {&NEON_KERNEL, arm::runs_neon},
+        {&NEON_KERNEL, 20, arm::runs_neon},
 #endif
     });
-    // Settled once per process from what the processor reports; read-only after.
-    static const codec::RunnableKernels runnable(ENTRIES);
-    return runnable.span();
-}
-
-const Kernel& active_kernel() noexcept
-{
-    static const Kernel& active = *available_kernels().back();
-    return active;
+    static_assert(codec::distinct_priorities(ENTRIES));
+    static codec::KernelRegistry<Kernel> registry(ENTRIES);
+    return registry;
 }
 
 std::optional<Utf8Fault> walk_to_first_fault(std::span<const std::uint8_t> bytes) noexcept

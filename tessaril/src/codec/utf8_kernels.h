@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 
+#include "codec/kernel_list.h"
 #include "codec/utf8.h"
 
 namespace tessaril::utf8_detail {
@@ -28,12 +29,17 @@ struct Kernel {
 // The portable loop, which every processor runs.
 extern const Kernel SCALAR_KERNEL;
 
-// Every kernel this build carries and this processor runs, the portable one
-// first and the fastest last.
-[[nodiscard]] std::span<const Kernel* const> available_kernels() noexcept;
+// This codec's kernels (codec/kernel_list.h): every one this build carries
+// with its priority, built into a registry at first use.
+[[nodiscard]] codec::KernelRegistry<Kernel>& kernel_registry(const Kernel*) noexcept;
 
-// The kernel is_valid_utf8 uses: the fastest available, fixed at first use.
-[[nodiscard]] const Kernel& active_kernel() noexcept;
+// The kernels this processor runs, lowest priority (the portable one) first;
+// the highest-priority one; the one is_valid_utf8 uses, which is that one unless
+// the engine's test support made another active (testing/forced_kernels.h).
+inline constexpr auto& available_kernels = codec::Kernels<Kernel>::available;
+inline constexpr auto& best_kernel = codec::Kernels<Kernel>::best;
+inline constexpr auto& active_kernel = codec::Kernels<Kernel>::active;
+inline constexpr auto& make_active_kernel = codec::Kernels<Kernel>::make_active;
 
 // Finds the first fault by walking the sequences one by one, branching on
 // every byte: for text already known to be invalid (whose fault is reported

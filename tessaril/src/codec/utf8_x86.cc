@@ -6,19 +6,19 @@
 // bytes before each byte come from fixed-position shifts across the previous
 // block (AVX-512 finds the continuations due after long leads from bit masks
 // of the leads instead). Every block is checked in full and the faults are
-// OR-ed together, so the loop bounds depend on the length alone.
+// OR-ed together, so the loop bounds depend on the length alone. Every
+// helper is always inlined: around a call the compiler saves the vector
+// registers that are live, which hold text, in a frame nothing clears.
 #include "codec/utf8_kernels.h"
 
 #ifdef TESSARILS_UTF8_X86
 
-#include <cstring>
-
 #include <immintrin.h>
 
 #include "processor/x86_constants.h"
+#include "processor/x86_masked.h"
 #include "processor/x86_targets.h"
 
-#include "core/secret.h"
 #include "codec/utf8_rules.h"
 
 namespace tessaril::utf8_detail {
@@ -53,23 +53,23 @@ struct Avx2Tables {
     __m256i first_high, first_low, second_high;
 };
 
-TESSARILS_AVX2 inline Avx2Tables tables(const Avx2Constants& k) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline Avx2Tables tables(const Avx2Constants& k) noexcept
 {
     return {x86::load(k.first_high), x86::load(k.first_low), x86::load(k.second_high)};
 }
 
-TESSARILS_AVX2 inline __m256i low_nibbles(const Avx2Constants& k, __m256i v) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i low_nibbles(const Avx2Constants& k, __m256i v) noexcept
 {
     return _mm256_and_si256(v, x86::load(k.nibble));
 }
 
-TESSARILS_AVX2 inline __m256i high_nibbles(const Avx2Constants& k, __m256i v) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i high_nibbles(const Avx2Constants& k, __m256i v) noexcept
 {
     return low_nibbles(k, _mm256_srli_epi16(v, 4));
 }
 
 // The faults of block |in|, given the block before it.
-TESSARILS_AVX2 inline __m256i block_faults(const Avx2Constants& k, const Avx2Tables& t, __m256i in,
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i block_faults(const Avx2Constants& k, const Avx2Tables& t, __m256i in,
                                            __m256i before) noexcept
 {
     // The high lane of |before| and the low lane of |in|: the 16 bytes that
@@ -89,7 +89,7 @@ TESSARILS_AVX2 inline __m256i block_faults(const Avx2Constants& k, const Avx2Tab
 }
 
 // Non-zero where the block ends inside a sequence.
-TESSARILS_AVX2 inline __m256i ends_inside(const Avx2Constants& k, __m256i last) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i ends_inside(const Avx2Constants& k, __m256i last) noexcept
 {
     return _mm256_subs_epu8(last, x86::load(k.end_limits));
 }
@@ -97,9 +97,11 @@ TESSARILS_AVX2 inline __m256i ends_inside(const Avx2Constants& k, __m256i last) 
 // A text shorter than a block, read in registers as x86::load_first_bytes
 // reads it: no copy in memory to make and wipe, and no call, so no text
 // is left in a stack slot.
-TESSARILS_AVX2 inline bool is_valid_short_avx2(const Avx2Constants& k, const std::uint8_t* data,
+[[gnu::always_inline]] TESSARILS_AVX2 inline bool is_valid_short_avx2(const Avx2Constants& k, const std::uint8_t* data,
                                                std::size_t size) noexcept
 {
+    // The empty text, which has no page of its own to read, is valid.
+    if (size == 0) return true;
     const __m256i last = x86::load_first_bytes(data, size, x86::load(k.lane_indices));
     const __m256i error =
         _mm256_or_si256(block_faults(k, tables(k), last, _mm256_setzero_si256()), ends_inside(k, last));
@@ -112,17 +114,12 @@ TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) no
     if (size < 32) return is_valid_short_avx2(k, data, size);
 
     // From a block on, the bytes after the last full block go through a
-    // block of their own, on a copy filled out with zeros (ASCII), which a
-    // sequence cut short by the end of the text then fails against; with no
-    // bytes left, a block of zeros does just that. The copy holds text, so
-    // it is wiped. No text may be held in a register across a call, or the
-    // compiler keeps it in a stack slot that nothing clears: the copy is
-    // made before the first block, read only after the last (the compiler
-    // would otherwise read it early and spill it in the loop), and wiped
-    // after the verdict.
+    // block of their own, read in registers as x86::load_first_bytes reads
+    // them and filled out with zeros (ASCII), which a sequence cut short by
+    // the end of the text then fails against; with no bytes left, a block of
+    // zeros does just that. There is no copy in memory, and no call that
+    // the compiler would keep text across in a stack slot.
     const std::size_t full = size - size % 32;
-    alignas(32) std::uint8_t tail[32] = {};
-    if (full != size) std::memcpy(tail, data + full, size - full);
     const Avx2Tables t = tables(k);
     __m256i error = _mm256_setzero_si256();
     __m256i before = _mm256_setzero_si256();
@@ -131,18 +128,15 @@ TESSARILS_AVX2 bool is_valid_avx2(const std::uint8_t* data, std::size_t size) no
         error = _mm256_or_si256(error, block_faults(k, t, in, before));
         before = in;
     }
-    asm volatile("" ::: "memory");  // the copy is read here, not earlier
-    const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+    const __m256i last = full == size ? _mm256_setzero_si256()
+                                      : x86::load_first_bytes(data + full, size - full, x86::load(k.lane_indices));
     error = _mm256_or_si256(error, _mm256_or_si256(block_faults(k, t, last, before), ends_inside(k, last)));
-    const bool valid = _mm256_testz_si256(error, error) != 0;
-    asm volatile("" : : "r"(valid) : "memory");  // the verdict is settled before the wipe
-    secure_wipe(tail);
-    return valid;
+    return _mm256_testz_si256(error, error) != 0;
 }
 
 // ---- AVX-512: 64 bytes per block -------------------------------------------
 
-TESSARILS_AVX512 inline __m512i table512(const NibbleTable& entries) noexcept
+[[gnu::always_inline]] TESSARILS_AVX512 inline __m512i table512(const NibbleTable& entries) noexcept
 {
     return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data())));
 }
@@ -164,13 +158,13 @@ struct Avx512Block {
     std::uint64_t four_byte_leads;
 };
 
-TESSARILS_AVX512 inline Avx512Block read_block(__m512i bytes) noexcept
+[[gnu::always_inline]] TESSARILS_AVX512 inline Avx512Block read_block(__m512i bytes) noexcept
 {
     return {bytes, _cvtmask64_u64(_mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(byte(THREE_BYTE_LEAD)))),
             _cvtmask64_u64(_mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(byte(FOUR_BYTE_LEAD))))};
 }
 
-TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, const Avx512Block& in,
+[[gnu::always_inline]] TESSARILS_AVX512 inline __m512i block_faults(const Avx512Tables& t, const Avx512Block& in,
                                              const Avx512Block& before) noexcept
 {
     // Each 128-bit lane of the inner align holds the 16 bytes that precede

@@ -70,39 +70,12 @@ const Constants& in_memory(const Constants& constants) noexcept
     return *p;
 }
 
-TESSARILS_AVX2 inline __m256i load(const Vector32& v) noexcept
+[[gnu::always_inline]] TESSARILS_AVX2 inline __m256i load(const Vector32& v) noexcept
 {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(v.bytes.data()));
 }
 
 // The lane numbers 0 to 7, one per 32-bit lane.
 inline constexpr Vector32 LANE_INDICES = lanes32({0, 1, 2, 3, 4, 5, 6, 7});
-
-// All ones in the first |count| of the eight 32-bit lanes, count <= 8, given
-// LANE_INDICES: the mask of masked loads and stores, which touch no byte
-// outside it.
-TESSARILS_AVX2 inline __m256i first_lanes(std::size_t count, __m256i lane_indices) noexcept
-{
-    return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(count)), lane_indices);
-}
-
-// The |count| < 32 bytes at |p| in the low bytes of a vector, the rest zero,
-// reading no byte past them and copying none to memory: the whole 4-byte
-// words through a masked load, the last one to three one by one into the
-// lane after them. Nothing depends on the bytes' values.
-TESSARILS_AVX2 inline __m256i load_first_bytes(const std::uint8_t* p, std::size_t count, __m256i lane_indices) noexcept
-{
-    const std::size_t words = count / 4;
-    const __m256i whole = _mm256_maskload_epi32(reinterpret_cast<const int*>(p), first_lanes(words, lane_indices));
-    // One to three bytes as three loads that cover them whatever their
-    // number: the first, the middle and the last.
-    std::uint32_t rest = 0;
-    if (const std::size_t n = count % 4; n != 0) {
-        const std::uint8_t* r = p + 4 * words;
-        rest = r[0] | std::uint32_t{r[n / 2]} << (8 * (n / 2)) | std::uint32_t{r[n - 1]} << (8 * (n - 1));
-    }
-    const __m256i rest_lane = _mm256_cmpeq_epi32(_mm256_set1_epi32(static_cast<int>(words)), lane_indices);
-    return _mm256_or_si256(whole, _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(rest)), rest_lane));
-}
 
 }  // namespace tessaril::x86

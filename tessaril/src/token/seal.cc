@@ -19,7 +19,7 @@ Result<std::string> seal_token(const CipherState& state, std::span<const std::ui
     if (label.size() > MAX_PURPOSE_BYTES) return std::unexpected(ErrorKind::PurposeTooLong);
 
     const Buffer context = build_context(expires_at, label);
-    std::array<std::uint8_t, XCHACHA_NONCE_BYTES> nonce_storage;
+    std::array<std::uint8_t, Backends::MAX_NONCE_BYTES> nonce_storage;
     const auto nonce = std::span(nonce_storage).first(nonce_size(state.backend()));
     if (!random(nonce)) return std::unexpected(ErrorKind::RandomnessUnavailable);
 

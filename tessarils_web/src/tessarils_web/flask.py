@@ -84,6 +84,9 @@ class SealedSessionInterface(SessionInterface):
         )
         if session.refused:
             return  # Flask saves the session again for its error page: a refused one stays as it was
+        if session.state is not None and not session.keys() - {"_permanent"}:
+            # Emptied by the application (session.pop("user"), Flask's own sign-out): it ends as clear() does.
+            session.clear()
         try:
             for state in session.signed_out:
                 codec.revoke(state)

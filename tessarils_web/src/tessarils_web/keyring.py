@@ -12,13 +12,13 @@ from typing import Any
 
 from tessarils import Backend, Tessaril
 
-from .errors import MalformedToken, RevokedKey, TamperedToken, translate
+from .errors import MESSAGE_TYPES, KeyConfigError, MalformedToken, RevokedKey, TamperedToken, translate
 from .expiry import Instant, Lifetime, resolve
-from .keys import NONCE_CHARS, KeySpec, KeyState, backend_name, check_key, entries_from_environment, parse_entries
+from .keys import (NONCE_CHARS, KeySpec, KeyState, backend_name, entries_from_environment, key_problem, parse_entries,
+                   repeated_key)
 
-DEFAULT_PURPOSE = "session"
 # What a key of the token's backend answers when another key sealed it: the one refusal that means "try the next key".
-_NOT_THIS_KEY = "the data has been modified"
+_NOT_THIS_KEY = next(message for message, kind in MESSAGE_TYPES.items() if kind is TamperedToken)
 
 
 @dataclass(frozen=True)
@@ -70,13 +70,24 @@ class Keyring:
     """
 
     def __init__(self, keys: Iterable[KeySpec], *, clock: Callable[[], float] = time.time) -> None:
+        if isinstance(keys, (str, bytes)):
+            del keys  # key entries, most likely (Keyring(os.environ["APP_KEYS"])): error reports print locals
+            raise TypeError("a Keyring takes KeySpecs; for BACKEND:DECIMAL_KEY entries use Keyring.from_entries "
+                            "or Keyring.from_environment")
         specs = list(keys)
+        if not all(isinstance(spec, KeySpec) for spec in specs):
+            raise TypeError("a Keyring takes KeySpecs")
         if not specs:
             raise ValueError("a keyring needs at least one key")
         if specs[0].state is not KeyState.ACTIVE:
             raise ValueError("the newest key seals, so it cannot be retired or revoked")
         for position, spec in enumerate(specs, 1):
-            check_key(spec.key, "keyring", f"key {position}")
+            problem = key_problem(spec.key)
+            if problem is not None:
+                raise KeyConfigError("keyring", f"key {position} {problem}")
+        repeat = repeated_key(specs)
+        if repeat is not None:
+            raise KeyConfigError("keyring", f"key {repeat[1]} repeats key {repeat[0]}")
         self._keys = [
             _Key(Tessaril(spec.backend, key=spec.key), spec.backend, NONCE_CHARS[backend_name(spec.backend)],
                  spec.state)
@@ -89,7 +100,14 @@ class Keyring:
                      clock: Callable[[], float] = time.time) -> Keyring:
         """A keyring of ``BACKEND:DECIMAL_KEY`` entries, newest first, each optionally ending ``:retired`` or
         ``:revoked``; a :class:`~tessarils_web.KeyConfigError` names ``source`` and says what is wrong."""
-        return cls(parse_entries(entries, source), clock=clock)
+        try:
+            specs = parse_entries(entries, source)
+        except KeyConfigError as error:
+            refusal = KeyConfigError(error.source, error.reason)
+        else:
+            return cls(specs, clock=clock)
+        del entries  # raised afresh without the key text among this frame's locals, as parse_entries does
+        raise refusal
 
     @classmethod
     def from_environment(cls, variable: str, *, clock: Callable[[], float] = time.time) -> Keyring:
@@ -103,9 +121,13 @@ class Keyring:
     def now(self) -> float:
         return self._clock()
 
-    def seal(self, payload: bytes | str, *, purpose: str = DEFAULT_PURPOSE, ttl: Lifetime | None = None,
+    def seal(self, payload: bytes | str, *, purpose: str, ttl: Lifetime | None = None,
              expires_at: Instant | None = None) -> str:
-        """Seals ``payload`` under the newest key; with neither ``ttl`` nor ``expires_at`` it never expires."""
+        """Seals ``payload`` under the newest key; with neither ``ttl`` nor ``expires_at`` it never expires.
+
+        ``purpose`` has no default: a default would be the module's, "session", the one the
+        session integrations trust, and any payload sealed without a thought would open as a session.
+        """
         data = payload.encode() if isinstance(payload, str) else payload
         moment = resolve(ttl=ttl, expires_at=expires_at, now=self._clock())
         try:
@@ -113,12 +135,12 @@ class Keyring:
         except ValueError as error:
             raise translate(error) from error
 
-    def seal_json(self, value: Any, *, purpose: str = DEFAULT_PURPOSE, ttl: Lifetime | None = None,
+    def seal_json(self, value: Any, *, purpose: str, ttl: Lifetime | None = None,
                   expires_at: Instant | None = None) -> str:
         """Seals ``value`` as compact UTF-8 JSON (NaN and infinities refused), as :meth:`seal` does."""
         return self.seal(dumps(value), purpose=purpose, ttl=ttl, expires_at=expires_at)
 
-    def open(self, token: str, *, purpose: str = DEFAULT_PURPOSE) -> Opened:
+    def open(self, token: str, *, purpose: str) -> Opened:
         """Opens ``token`` sealed for exactly ``purpose``; raises an :class:`~tessarils_web.errors.InvalidToken`.
 
         Only keys of the token's backend (told by its nonce's length) are
@@ -129,6 +151,10 @@ class Keyring:
         """
         if not isinstance(token, str):
             raise TypeError("a token is a str")
+        if not token.isascii():
+            # Never valid, and text such as a lone surrogate from a JSON body is not even UTF-8:
+            # the module would raise UnicodeEncodeError, which callers catching InvalidToken miss.
+            raise MalformedToken("a token is ASCII text")
         nonce_chars = len(token.partition(".")[0])
         asked = [(index, key) for index, key in enumerate(self._keys) if key.nonce_chars == nonce_chars]
         last: ValueError | None = None
@@ -146,7 +172,7 @@ class Keyring:
         assert last is not None
         raise TamperedToken(str(last)) from last
 
-    def open_json(self, token: str, *, purpose: str = DEFAULT_PURPOSE) -> tuple[Any, Opened]:
+    def open_json(self, token: str, *, purpose: str) -> tuple[Any, Opened]:
         """The token's JSON value and what :meth:`open` says of it.
 
         A payload that is not JSON is a bug of its writer, not a forged token:
@@ -155,7 +181,7 @@ class Keyring:
         opened = self.open(token, purpose=purpose)
         return opened.json(), opened
 
-    def rotate(self, token: str, *, purpose: str = DEFAULT_PURPOSE) -> str:
+    def rotate(self, token: str, *, purpose: str) -> str:
         """The token sealed again under the newest key with the same expiry (never a longer one)."""
         opened = self.open(token, purpose=purpose)
         if not opened.needs_reseal:

@@ -79,11 +79,26 @@ class KeySpec:
 
 def parse_entries(text: str, source: str = "key entries") -> list[KeySpec]:
     """The keys listed in ``text``, newest first; raises :class:`KeyConfigError` naming ``source``."""
+    try:
+        return _parse_entries(text, source)
+    except KeyConfigError as error:
+        refusal = KeyConfigError(error.source, error.reason)
+    # Error reports and trackers print every local of every frame a traceback passes through:
+    # the refusal is raised afresh, from here, once the text is gone.
+    del text
+    raise refusal
+
+
+def _parse_entries(text: str, source: str) -> list[KeySpec]:
     if not text:
         raise KeyConfigError(source, "is empty; expected BACKEND:DECIMAL_KEY entries, newest first")
     if text != text.strip() or any(c in text for c in "\r\n\t\v\f"):
         raise KeyConfigError(source, "has surrounding whitespace or a newline (a secret file read with its newline?)")
-    return [_parse_entry(entry, position, source) for position, entry in enumerate(_SEPARATORS.split(text), 1)]
+    specs = [_parse_entry(entry, position, source) for position, entry in enumerate(_SEPARATORS.split(text), 1)]
+    repeat = repeated_key(specs)
+    if repeat is not None:
+        raise KeyConfigError(source, f"entry {repeat[1]} repeats the key of entry {repeat[0]}")
+    return specs
 
 
 def _parse_entry(entry: str, position: int, source: str) -> KeySpec:
@@ -105,25 +120,39 @@ def _parse_entry(entry: str, position: int, source: str) -> KeySpec:
     if not (digits.isascii() and digits.isdigit()):
         raise KeyConfigError(source, f"{where} has a key that is not a decimal integer")
     key = int(digits)
-    check_key(key, source, where)
+    problem = key_problem(key)
+    if problem is not None:
+        raise KeyConfigError(source, f"{where} {problem}")
     return KeySpec(BACKENDS[name], key, state)
 
 
-def check_key(key: int, source: str, where: str) -> None:
-    """Refuses a key out of range or too small to be random, naming ``where`` but not the key."""
+def repeated_key(specs: list[KeySpec]) -> tuple[int, int] | None:
+    """The positions (from 1) of the first key listed twice, or None.
+
+    A key listed twice opens under its first entry only, so a ``:revoked`` added below it would do nothing.
+    """
+    for later in range(1, len(specs)):
+        for earlier in range(later):
+            if specs[earlier].key == specs[later].key:
+                return earlier + 1, later + 1
+    return None
+
+
+def key_problem(key: int) -> str | None:
+    """Why ``key`` cannot be a key (out of range, or too small to be random), or None; never the key itself."""
     if isinstance(key, bool) or not isinstance(key, int):
-        raise KeyConfigError(source, f"{where} has a key that is not an int")
+        return "has a key that is not an int"
     if not 0 <= key < 2**KEY_BITS:
-        raise KeyConfigError(source, f"{where} has a key out of range (0 to 2**{KEY_BITS} - 1)")
+        return f"has a key out of range (0 to 2**{KEY_BITS} - 1)"
     if key < MIN_KEY:
-        raise KeyConfigError(source, f"{where} has a key below 2**96, which cannot have come from a random source")
+        return "has a key below 2**96, which cannot have come from a random source"
+    return None
 
 
 def entries_from_environment(variable: str) -> list[KeySpec]:
     """The keys listed in the environment variable ``variable``."""
     source = f"environment variable {variable}"
-    text = os.environ.get(variable)
-    if text is None:
+    if variable not in os.environ:
         raise KeyConfigError(source, "is unset; set it to BACKEND:DECIMAL_KEY entries, newest first "
                                      "(python -m tessarils_web generate-key prints one)")
-    return parse_entries(text, source)
+    return parse_entries(os.environ[variable], source)  # passed on, never held here: see parse_entries

@@ -15,7 +15,7 @@ import secrets
 from collections.abc import Callable, Mapping
 from typing import Any
 
-from .errors import LinkAlreadyUsed, LinkInvalidated, MalformedToken
+from .errors import InvalidToken, LinkAlreadyUsed, LinkInvalidated, MalformedToken
 from .expiry import Lifetime, seconds
 from .keyring import Keyring
 from .revocation.store import RevocationStore
@@ -23,6 +23,8 @@ from .store_errors import OnStoreError, ask_store, check_policy
 
 _CLAIMS, _BINDING, _LINK_ID = "c", "b", "i"
 _BINDING_DOMAIN = b"tessarils-web link binding v1\x00"
+# Clock difference allowed between the machine that sealed a link and the one that opens it.
+_SKEW_SECONDS = 60
 #: The state a link is bound to, or a function of its claims that looks it up (the account it names).
 Binding = str | bytes | Callable[[dict[str, Any]], str | bytes | None] | None
 
@@ -80,6 +82,9 @@ class LinkTokens:
         if not (isinstance(body, dict) and isinstance(body.get(_CLAIMS), dict) and _LINK_ID in body
                 and opened.expires_at is not None):
             raise MalformedToken(f"not a {self.purpose} link")
+        # The server sets the lifetime, not the token: shortening ttl shortens the links already sent.
+        if opened.expires_at > self.keyring.now() + self.ttl + _SKEW_SECONDS:
+            raise InvalidToken(f"this {self.purpose} link reaches further ahead than its lifetime of {self.ttl} s")
         # Looked up only now, from claims that authenticated.
         bound_to = binding(body[_CLAIMS]) if callable(binding) else binding
         sealed = body.get(_BINDING)

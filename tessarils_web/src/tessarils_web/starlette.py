@@ -72,6 +72,8 @@ class SealedSessionMiddleware:
 
         async def send_with_cookie(message: Message) -> None:
             if message["type"] == "http.response.start":
+                if session.state is not None and not session:
+                    session.clear()  # emptied by the application (the last key popped): it ends as a sign-out does
                 for state in session.signed_out:
                     self.codec.revoke(state)
                 action, header = self.codec.respond(session.state, dict(session), had_cookie=token is not None,
@@ -97,17 +99,24 @@ class SealedSessionMiddleware:
 
 
 class SameOriginMiddleware:
-    """Answers 403 to a state-changing request sent from another site."""
+    """Answers 403 to a state-changing request sent from another site, and refuses its WebSocket handshakes."""
 
     def __init__(self, app: ASGIApp) -> None:
         self.app = app
 
     async def __call__(self, scope: Scope, receive: Receive, send: Send) -> None:
-        if scope["type"] == "http":
+        if scope["type"] in ("http", "websocket"):
             connection = HTTPConnection(scope)
+            # A handshake is a GET, but it opens a channel that carries the session both ways.
+            method = scope["method"] if scope["type"] == "http" else "WEBSOCKET"
             own = f"{connection.url.scheme}://{connection.url.netloc}"
+            if scope["type"] == "websocket":
+                own = own.replace("ws", "http", 1)  # browsers send the page's origin: ws -> http, wss -> https
             headers = connection.headers
-            if is_cross_site(scope["method"], headers.get("sec-fetch-site"), headers.get("origin"), own):
-                await PlainTextResponse("cross-site request refused\n", 403)(scope, receive, send)
+            if is_cross_site(method, headers.get("sec-fetch-site"), headers.get("origin"), own):
+                if scope["type"] == "http":
+                    await PlainTextResponse("cross-site request refused\n", 403)(scope, receive, send)
+                else:
+                    await send({"type": "websocket.close", "code": 1008})  # before accepting: the server answers 403
                 return
         await self.app(scope, receive, send)

@@ -17,6 +17,7 @@ within the maximum age. ``flush()`` (what ``logout()`` calls) signs out, and
 from __future__ import annotations
 
 import functools
+import hashlib
 import os
 from datetime import UTC, datetime
 from typing import Any
@@ -38,13 +39,36 @@ DEFAULT_KEYS_ENV = "APP_KEYS"
 def codec() -> SessionCodec:
     """The session codec the current settings describe; raises ImproperlyConfigured naming what is wrong."""
     keyring = getattr(settings, "TESSARILS_KEYRING", None)
+    if keyring is not None and not isinstance(keyring, Keyring):
+        del keyring  # perhaps key entries: error pages print this frame's locals
+        raise ImproperlyConfigured("tessarils_web session engine: TESSARILS_KEYRING must be a tessarils_web.Keyring "
+                                   "(for key entries in an environment variable, set TESSARILS_KEYS_ENV)")
     variable = getattr(settings, "TESSARILS_KEYS_ENV", DEFAULT_KEYS_ENV)
     store = getattr(settings, "TESSARILS_SESSION_STORE", None)
     return _codec(
-        keyring if keyring is not None else os.environ.get(variable), variable, settings.SESSION_COOKIE_AGE,
-        getattr(settings, "TESSARILS_SESSION_ABSOLUTE_AGE", None), store,
+        keyring if keyring is not None else _entries_digest(variable), variable, settings.SESSION_COOKIE_AGE,
+        getattr(settings, "TESSARILS_SESSION_ABSOLUTE_AGE", None), _Same(store),
         getattr(settings, "TESSARILS_SESSION_ON_STORE_ERROR", "fail_closed"),
     )
+
+
+class _Same:
+    """A store as a cache key, by identity: a store need not be hashable (a dataclass is not)."""
+
+    def __init__(self, store: RevocationStore | None) -> None:
+        self.store = store
+
+    def __hash__(self) -> int:
+        return id(self.store)
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, _Same) and other.store is self.store
+
+
+def _entries_digest(variable: str) -> str | None:
+    """What the cache knows the variable's entries by: a digest, since error pages print its arguments."""
+    entries = os.environb.get(os.fsencode(variable))
+    return None if entries is None else hashlib.sha256(entries).hexdigest()
 
 
 def keyring() -> Keyring:
@@ -54,13 +78,28 @@ def keyring() -> Keyring:
 
 @functools.lru_cache(maxsize=8)
 def _codec(keys: Keyring | str | None, variable: str, max_age: int, absolute_max_age: int | None,
-           store: RevocationStore | None, on_store_error: str) -> SessionCodec:
+           store: _Same, on_store_error: str) -> SessionCodec:
+    # A cached codec holds its store, so no other store can take the id it is keyed by while it is cached.
     try:
         keyring = keys if isinstance(keys, Keyring) else Keyring.from_environment(variable)
-        return SessionCodec(keyring, max_age=max_age, absolute_max_age=absolute_max_age, store=store,
+        return SessionCodec(keyring, max_age=max_age, absolute_max_age=absolute_max_age, store=store.store,
                             on_store_error=on_store_error)  # type: ignore[arg-type]
     except (KeyConfigError, ValueError) as error:
         raise ImproperlyConfigured(f"tessarils_web session engine: {error}") from error
+
+
+def _idle_span(data: dict[str, Any]) -> int | None:
+    """How far sliding renewal may move the expiry, from what ``set_expiry`` stored in the session.
+
+    Seconds are Django's idle lifetime; a date is a fixed end, never moved (0); none, or 0 for a
+    browser-session cookie, leaves the maximum age (None).
+    """
+    expiry = data.get("_session_expiry")
+    if isinstance(expiry, str):
+        return 0
+    if isinstance(expiry, int) and not isinstance(expiry, bool) and expiry > 0:
+        return expiry
+    return None
 
 
 class SessionStore(SessionBase):
@@ -76,7 +115,7 @@ class SessionStore(SessionBase):
             self._session_key = None  # an empty session: the middleware deletes the cookie
             return {}
         self._state = state
-        if state.sealed_by_older_key or sessions.renew(state):
+        if state.sealed_by_older_key or sessions.renew(state, _idle_span(state.data)):
             self.modified = True  # sealed again when the response goes out
         return dict(state.data)
 
@@ -88,6 +127,9 @@ class SessionStore(SessionBase):
     def set_expiry(self, value: Any) -> None:
         super().set_expiry(value)
         self._expiry_requested = True
+
+    async def aset_expiry(self, value: Any) -> None:
+        self.set_expiry(value)  # SessionBase's own stores the value without telling this engine
 
     def _current(self) -> SessionState:
         sessions = codec()

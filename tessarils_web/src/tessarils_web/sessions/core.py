@@ -117,7 +117,8 @@ class SessionCodec:
             raise InvalidToken("the session has no expiry; the server sets its lifetime")
         if opened.expires_at <= now:
             raise ExpiredToken("the session has expired")
-        if opened.expires_at > now + self.max_age:
+        # A session sealed a moment ago by a machine whose clock is ahead reaches a bit further.
+        if opened.expires_at > now + self.max_age + SKEW_SECONDS:
             raise InvalidToken("the session's expiry is further ahead than the configured maximum age")
         try:
             body = json.loads(opened.payload)
@@ -133,11 +134,15 @@ class SessionCodec:
             raise InvalidToken("the session outlives the absolute maximum age counted from sign-in")
         return SessionState(data, session_id, issued_at, opened.expires_at, opened.needs_reseal, dumps(data))
 
-    def renew(self, state: SessionState) -> bool:
-        """Slides the expiry forward when renewal is configured and due; never past the absolute maximum."""
+    def renew(self, state: SessionState, span: int | None = None) -> bool:
+        """Slides the expiry forward when renewal is configured and due; never past the absolute maximum.
+
+        ``span`` is a shorter idle lifetime the application asked for; renewal then slides by that.
+        """
         if not self.sliding:
             return False
-        target = min(self.now() + self.max_age, state.issued_at + self.absolute_max_age)
+        step = self.max_age if span is None else min(span, self.max_age)
+        target = min(self.now() + step, state.issued_at + self.absolute_max_age)
         if target - state.expires_at < RENEW_INTERVAL_SECONDS:
             return False
         state.expires_at = target
@@ -167,18 +172,20 @@ class SessionCodec:
         return len(set_cookie_value.encode()) <= self.max_cookie_bytes
 
     def keep_old_cookie(self, state: SessionState) -> None:
-        """Logs (once per process, then quietly) that a re-sealed session would not fit, so the old cookie stays."""
+        """Logs (once per codec, then quietly) that a re-sealed session would not fit, so the old cookie stays."""
         level = logging.DEBUG if self._overflow_logged else logging.WARNING
         self._overflow_logged = True
-        log.log(level, "session of %d bytes of JSON kept under its older key: re-sealed under the newest key it "
-                "would not fit a cookie; it expires as before", len(dumps(state.data)))
+        log.log(level, "session of %d bytes of JSON kept as it was: sealed again (under the newest key, or "
+                "renewed) it would not fit a cookie; it expires as before", len(dumps(state.data)))
 
     def revoke(self, state: SessionState) -> None:
         """Signs ``state`` out for good when a store is configured; without one, clearing the cookie is all."""
         if self.store is None:
             return
         store = self.store
-        ask_store(lambda: store.revoke(state.session_id, state.expires_at), policy=self.on_store_error,
+        # Until the last moment any token of this id can open: a racing request may have renewed it past this one.
+        until = state.issued_at + self.absolute_max_age
+        ask_store(lambda: store.revoke(state.session_id, until), policy=self.on_store_error,
                   open_answer=None, what="signing a session out")
 
     def respond(self, state: SessionState | None, data: dict[str, Any], *, had_cookie: bool,
