@@ -95,3 +95,18 @@ def test_mutation_counts(tmp_path: Path, outcomes: list[str], counts: str) -> No
     results.write_text(json.dumps([{"file": "tessaril/src/x.cc", "outcome": outcome} for outcome in outcomes]))
     text = figures.mutation(results)
     assert counts in text and "seeded sample of 4" in text
+
+
+def test_revocation_table_reads_the_benchmark(tmp_path: Path) -> None:
+    results = tmp_path / "revocation-bench.json"
+    conditions = {"date": "2026-12-09 01:38 UTC", "machine": "AMD EPYC, 2 logical processors", "python": "3.14.10",
+                  "sqlite": "3.53.4", "command": "bench/revocation.py --json x.json", "seconds_per_row": 2.0}
+    row = {"store": "SQLite, synchronous=FULL", "processes": 4, "operation": "consume_once", "calls": 1144,
+           "calls_per_second": 572.4, "p50_us": 1374.8, "p99_us": 169634.5}
+    results.write_text(json.dumps({"conditions": conditions, "rows": [row]}))
+    text = figures.revocation(results)
+    assert "*Measured 2026-12-09 on AMD EPYC, 2 logical processors, with `bench/revocation.py --json x.json`.*" in text
+    assert "| SQLite, synchronous=FULL | 4 | `consume_once` | 572 | 1374.8 | 169,634 |" in text
+    results.write_text(json.dumps({"conditions": conditions, "rows": []}))
+    with pytest.raises(SystemExit):
+        figures.revocation(results)

@@ -10,7 +10,9 @@ from .errors import InvalidExpiry
 # 9999-12-31T23:59:59Z: later values are millisecond (or smaller) timestamps by mistake.
 LATEST_EXPIRY = 253_402_300_799
 
+#: A lifetime: whole seconds (a float is rounded down) or a ``timedelta``.
 Lifetime = int | float | timedelta
+#: A moment: UNIX seconds (a float is rounded down) or a timezone-aware ``datetime``.
 Instant = int | float | datetime
 
 

@@ -1,4 +1,4 @@
-"""A Flask ``SessionInterface`` keeping the whole session in a sealed cookie.
+"""A Flask ``SessionInterface`` keeping the whole session in a sealed cookie::
 
     app.session_interface = SealedSessionInterface(Keyring.from_environment("APP_KEYS"))
 
@@ -42,6 +42,14 @@ class SealedSession(SecureCookieSession):
 
 
 class SealedSessionInterface(SessionInterface):
+    """Keeps ``flask.session`` whole in a sealed cookie: ``app.session_interface = SealedSessionInterface(keyring)``.
+
+    ``absolute_max_age`` turns on sliding renewal up to that many seconds
+    from sign-in; with a ``store``, ``session.clear()`` revokes the session's
+    id, and ``on_store_error`` says what a request does when the store
+    cannot answer.
+    """
+
     session_class = SealedSession
 
     def __init__(self, keyring: Keyring, *, absolute_max_age: int | None = None,

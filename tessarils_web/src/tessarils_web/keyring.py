@@ -23,7 +23,13 @@ _NOT_THIS_KEY = next(message for message, kind in MESSAGE_TYPES.items() if kind 
 
 @dataclass(frozen=True)
 class Opened:
-    """An authenticated token's contents, and which key opened it."""
+    """An authenticated token's contents, and which key opened it.
+
+    ``expires_at`` is read from the token's record once it authenticated
+    (None when it never expires); ``key_index`` is the opening key's position
+    in the keyring, 0 for the newest; ``needs_reseal`` is true when an older
+    key opened it, so that it should be sealed again under the newest.
+    """
 
     payload: bytes
     purpose: str
@@ -33,9 +39,11 @@ class Opened:
     needs_reseal: bool  # an older key opened it: seal it again under the newest
 
     def text(self) -> str:
+        """The payload as text."""
         return self.payload.decode()
 
     def json(self) -> Any:
+        """The payload parsed as JSON."""
         return json.loads(self.payload)
 
 
@@ -90,6 +98,8 @@ class Keyring:
     @classmethod
     def from_entries(cls, entries: str, *, source: str = "key entries",
                      clock: Callable[[], float] = time.time) -> Keyring:
+        """A keyring of ``BACKEND:DECIMAL_KEY`` entries, newest first, each optionally ending ``:retired`` or
+        ``:revoked``; a :class:`~tessarils_web.KeyConfigError` names ``source`` and says what is wrong."""
         try:
             specs = parse_entries(entries, source)
         except KeyConfigError as error:
@@ -101,6 +111,8 @@ class Keyring:
 
     @classmethod
     def from_environment(cls, variable: str, *, clock: Callable[[], float] = time.time) -> Keyring:
+        """A keyring of the entries in the environment variable ``variable`` (see :meth:`from_entries`); a
+        :class:`~tessarils_web.KeyConfigError` names the variable and the reason, never the key text."""
         return cls(entries_from_environment(variable), clock=clock)
 
     def __len__(self) -> int:
@@ -125,6 +137,7 @@ class Keyring:
 
     def seal_json(self, value: Any, *, purpose: str, ttl: Lifetime | None = None,
                   expires_at: Instant | None = None) -> str:
+        """Seals ``value`` as compact UTF-8 JSON (NaN and infinities refused), as :meth:`seal` does."""
         return self.seal(dumps(value), purpose=purpose, ttl=ttl, expires_at=expires_at)
 
     def open(self, token: str, *, purpose: str) -> Opened:

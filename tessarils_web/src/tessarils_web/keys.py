@@ -31,6 +31,9 @@ _SEPARATORS = re.compile(r"[ ,]+")
 
 
 class KeyState(enum.Enum):
+    """What a listed key may do: seal and open (the newest key, which must be active), open and have what it
+    opened sealed again under the newest (``RETIRED``), or nothing (``REVOKED``)."""
+
     ACTIVE = "active"
     RETIRED = "retired"
     REVOKED = "revoked"

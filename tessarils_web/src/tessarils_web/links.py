@@ -25,7 +25,7 @@ _CLAIMS, _BINDING, _LINK_ID = "c", "b", "i"
 _BINDING_DOMAIN = b"tessarils-web link binding v1\x00"
 # Clock difference allowed between the machine that sealed a link and the one that opens it.
 _SKEW_SECONDS = 60
-# The state a link is bound to, or a function of its claims that looks it up (the account it names).
+#: The state a link is bound to, or a function of its claims that looks it up (the account it names).
 Binding = str | bytes | Callable[[dict[str, Any]], str | bytes | None] | None
 
 

@@ -1,4 +1,4 @@
-"""An ASGI session middleware for Starlette and FastAPI, keeping the whole session in a sealed cookie.
+"""An ASGI session middleware for Starlette and FastAPI, keeping the whole session in a sealed cookie::
 
     app.add_middleware(SealedSessionMiddleware, keyring=Keyring.from_environment("APP_KEYS"))
 
@@ -40,7 +40,14 @@ class SealedSession(dict[str, Any]):
 
 
 class SealedSessionMiddleware:
-    """Opens the session cookie into ``scope["session"]`` and seals the session into the response."""
+    """Opens the session cookie into ``scope["session"]`` and seals the session into the response.
+
+    The parameters are those of Starlette's ``SessionMiddleware``, with a
+    ``keyring`` in place of ``secret_key`` and ``https_only`` on by default,
+    plus ``absolute_max_age`` (sliding renewal up to that many seconds from
+    sign-in), ``store`` (revoke on sign-out, check on every request) and
+    ``on_store_error`` (what a request does when the store cannot answer).
+    """
 
     def __init__(self, app: ASGIApp, keyring: Keyring, session_cookie: str = "session", max_age: int = 14 * 24 * 3600,
                  path: str = "/", same_site: Literal["lax", "strict", "none"] = "lax", https_only: bool = True,

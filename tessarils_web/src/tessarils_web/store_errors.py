@@ -8,6 +8,8 @@ from typing import Literal, TypeVar
 
 from .revocation.store import StoreUnavailable
 
+#: When the revocation store cannot answer: raise its ``StoreUnavailable`` (``"fail_closed"``), or log an
+#: error and let the request through (``"fail_open"``).
 OnStoreError = Literal["fail_closed", "fail_open"]
 T = TypeVar("T")
 log = logging.getLogger("tessarils_web")

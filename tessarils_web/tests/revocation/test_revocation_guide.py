@@ -16,8 +16,12 @@ def test_the_guide_has_its_examples() -> None:
 
 
 @pytest.mark.parametrize("block", BLOCKS, ids=[f"block-{index}" for index in range(len(BLOCKS))])
-def test_guide_block_runs(block: str, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+def test_guide_block_runs(
+    block: str, tmp_path: Path, monkeypatch: pytest.MonkeyPatch, request: pytest.FixtureRequest
+) -> None:
     if "RedisStore" in block:
-        pytest.importorskip("redis")  # building the store connects to nothing yet
+        pytest.importorskip("redis")
+        # The block reads the server's address from REDIS_URL, as an application would.
+        monkeypatch.setenv("REDIS_URL", request.getfixturevalue("redis_url"))
     monkeypatch.chdir(tmp_path)
     exec(compile(block, str(GUIDE), "exec"), {})

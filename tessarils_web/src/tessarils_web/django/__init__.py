@@ -1,4 +1,4 @@
-"""A Django session engine keeping the whole session in a sealed cookie.
+"""A Django session engine keeping the whole session in a sealed cookie::
 
     SESSION_ENGINE = "tessarils_web.django"
     TESSARILS_KEYS_ENV = "APP_KEYS"          # the variable holding the keys, newest first

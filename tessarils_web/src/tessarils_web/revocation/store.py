@@ -17,11 +17,11 @@ _DOMAIN = b"tessarils-web revocation v1\x00"
 # 9999-12-31T23:59:59Z: a later "until" can only be milliseconds passed as seconds.
 LATEST_UNTIL = 253_402_300_799
 
-# Seconds an entry outlives its "until". A link opened just before it expires
-# is consumed a moment later, possibly after "until": without the margin a
-# second request could reclaim the lapsed entry and use the link again. Where
-# another machine's clock decides the expiry (Redis), the margin also covers
-# the skew between the two clocks.
+#: Seconds an entry outlives its "until". A link opened just before it expires
+#: is consumed a moment later, possibly after "until": without the margin a
+#: second request could reclaim the lapsed entry and use the link again. Where
+#: another machine's clock decides the expiry (Redis), the margin also covers
+#: the skew between the two clocks.
 DEFAULT_LEEWAY = 60
 
 
